@@ -1,0 +1,165 @@
+// The one interface between the server and its operating system: files with
+// share modes, directory enumeration, free space, clocks and date formats,
+// the service manager, the service's registry value, the system event log and
+// the network probe. It is implemented once for POSIX (posix/) and once for
+// Windows (windows/); everything above it is portable.
+//
+// Paths are 8-bit texts in Windows-1251, built by plain concatenation with
+// "\" as the separator ("/" is accepted as well). The implementation turns
+// them into native paths in one place (NativePath), so that no caller ever
+// re-encodes a name.
+//
+// Failures to open, create, delete or find something are results (nullptr,
+// false, nullopt); errors on a file that is already open throw IoError.
+//
+// Thread safety: every member may be called from any thread at once.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sqv64::platform {
+
+// An input/output error on an open file; its message reads like the
+// system's own ("I/O error 28").
+class IoError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class FileAccess { kRead, kWrite, kReadWrite };
+
+// What other openers may do with the file while this handle is open. Windows
+// enforces it for every process; POSIX has no mandatory share modes and
+// ignores it.
+enum class FileShare { kNone, kRead, kReadWrite };
+
+enum class FileCreation {
+  kOpenExisting,  // fails when there is no file
+  kCreateAlways,  // creates the file or truncates the one there
+  kCreateNew,     // fails when an entry of that name exists
+  kOpenAlways,    // opens the file, creating it empty when missing
+};
+
+// An open file. Destroying it closes it and ignores errors; call Close to
+// see them. One File is used by one thread at a time.
+class File {
+ public:
+  virtual ~File() = default;
+
+  // Reads up to `size` bytes; fewer only at the end of the file.
+  virtual std::size_t Read(void* buffer, std::size_t size) = 0;
+  // Writes all `size` bytes at the current position.
+  virtual void Write(const void* data, std::size_t size) = 0;
+  virtual std::uint64_t Size() = 0;
+  virtual void Seek(std::uint64_t offset) = 0;
+  virtual void SeekToEnd() = 0;
+  // Returns once the written data is on the disk itself.
+  virtual void Sync() = 0;
+  virtual void Close() = 0;
+};
+
+struct DirectoryEntry {
+  std::string name;  // 8-bit, as the file system reports it
+  bool is_directory = false;
+};
+
+// The local date and time of one moment, formatted the way the system's
+// regional settings (or, on POSIX, LC_TIME) want them.
+struct LocalDateTime {
+  std::string short_date;  // for example "08.12.2020"
+  std::string long_time;   // for example "9:05:07"
+};
+
+struct UtcTime {
+  int year = 0;
+  int month = 0;  // 1 to 12
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+};
+
+// The value "ImagePath" of the service's configuration key, as stored.
+struct ImagePathValue {
+  enum class Type { kString, kExpandableString, kOther };
+  Type type = Type::kOther;
+  std::string text;  // 8-bit, no variables expanded, no quotes removed
+};
+
+// The properties the service is registered with.
+struct ServiceRegistration {
+  std::string name;          // "SQuv64"
+  std::string display_name;  // "Server Quvara64"
+  std::string executable;    // full path, unquoted
+};
+
+// What the service manager drives. Start and Stop run on the service thread;
+// a Start that returns false means the start was refused.
+class ServiceHandler {
+ public:
+  virtual ~ServiceHandler() = default;
+  virtual bool Start() = 0;
+  virtual void Stop() = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Files and folders.
+  virtual std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access,
+                                         FileShare share, FileCreation creation) = 0;
+  // Whether `path` names a file (not a folder).
+  virtual bool FileExists(const std::string& path) = 0;
+  // Whether any directory entry (file or folder) has this name.
+  virtual bool EntryExists(const std::string& path) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  // Renames `from` to `to` in one step, replacing a file at `to`.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // Entries of `folder` (which ends with a separator) whose names match
+  // `pattern` ("*" and "?", letter case ignored); every kind of entry is
+  // included, "." and ".." are not. The order is the file system's.
+  virtual std::vector<DirectoryEntry> ListDirectory(const std::string& folder,
+                                                    std::string_view pattern) = 0;
+  // Bytes available to this process on the volume that holds `folder`.
+  virtual std::optional<std::uint64_t> FreeBytes(const std::string& folder) = 0;
+  virtual bool SetCurrentDirectory(const std::string& path) = 0;
+  // The path in the form the operating system's calls take: separators and
+  // character encoding converted.
+  virtual std::string NativePath(const std::string& path) = 0;
+  // The separator that ends the working folder ("\" on Windows, "/" here).
+  virtual char PathSeparator() = 0;
+
+  // Clocks.
+  virtual LocalDateTime CurrentLocalDateTime() = 0;
+  virtual UtcTime CurrentUtcTime() = 0;
+
+  // Service host.
+  virtual std::optional<ImagePathValue> ReadImagePath() = 0;
+  // Full path of the running executable, 8-bit.
+  virtual std::string ExecutablePath() = 0;
+  // An error entry in the system event log, with the executable's file name
+  // as its source.
+  virtual void WriteSystemEventLog(const std::string& message) = 0;
+  // Runs `handler` under the service manager until it is told to stop;
+  // returns the process's exit status.
+  virtual int RunService(ServiceHandler& handler) = 0;
+  // Register or remove the service; the error text on failure.
+  virtual std::optional<std::string> InstallService(const ServiceRegistration& service) = 0;
+  virtual std::optional<std::string> UninstallService(const ServiceRegistration& service) = 0;
+
+  // Network probe: the host's own IPv4 addresses, in the system's order;
+  // nullopt when they cannot be found out.
+  virtual std::optional<std::vector<std::string>> OwnIPv4Addresses() = 0;
+};
+
+// The platform the process runs on. It lives for the whole process.
+Platform& DefaultPlatform();
+
+}  // namespace sqv64::platform
