@@ -52,34 +52,44 @@ void TcpServer::Start(std::uint16_t port) {
 }
 
 asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor) {
+  // The listen queue is short, so every wake-up takes all the connections
+  // that are waiting before it waits again.
+  acceptor.non_blocking(true);
   for (;;) {
     asio::error_code error;
     asio::ip::tcp::socket socket = co_await acceptor.async_accept(
         asio::make_strand(network_), asio::redirect_error(asio::use_awaitable, error));
+    while (!error) {
+      Admit(std::move(socket));
+      socket = acceptor.accept(asio::make_strand(network_), error);
+    }
+    if (error == asio::error::would_block || error == asio::error::try_again) {
+      continue;
+    }
     if (error == asio::error::operation_aborted || !acceptor.is_open()) {
       co_return;
     }
-    if (error) {
-      // Out of descriptors or a connection that died while queued: the next
-      // accept may succeed; give the system a moment when it is starved.
-      if (error == asio::error::no_descriptors || error == asio::error::no_buffer_space) {
-        asio::steady_timer pause(co_await asio::this_coro::executor, std::chrono::milliseconds(50));
-        co_await pause.async_wait(asio::use_awaitable);
-      }
-      continue;
+    // Out of descriptors or a connection that died while queued: the next
+    // accept may succeed; give the system a moment when it is starved.
+    if (error == asio::error::no_descriptors || error == asio::error::no_buffer_space) {
+      asio::steady_timer pause(co_await asio::this_coro::executor, std::chrono::milliseconds(50));
+      co_await pause.async_wait(asio::use_awaitable);
     }
-    auto connection = std::make_shared<Connection>(std::move(socket), blocking_.get_executor(),
-                                                   options_.idle_timeout);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) {
-        connection->Close();
-        continue;
-      }
-      connections_.insert(connection);
-    }
-    asio::co_spawn(connection->executor(), Serve(connection), asio::detached);
   }
+}
+
+void TcpServer::Admit(asio::ip::tcp::socket socket) {
+  auto connection = std::make_shared<Connection>(std::move(socket), blocking_.get_executor(),
+                                                 options_.idle_timeout);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) {
+      connection->Close();
+      return;
+    }
+    connections_.insert(connection);
+  }
+  asio::co_spawn(connection->executor(), Serve(connection), asio::detached);
 }
 
 asio::awaitable<void> TcpServer::Serve(std::shared_ptr<Connection> connection) {

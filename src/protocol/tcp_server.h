@@ -55,6 +55,8 @@ class TcpServer {
  private:
   void Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint);
   asio::awaitable<void> Accept(asio::ip::tcp::acceptor& acceptor);
+  // Gives an accepted socket its connection and starts serving it.
+  void Admit(asio::ip::tcp::socket socket);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> connection);
 
   TcpServerOptions options_;
