@@ -211,7 +211,9 @@ std::optional<std::vector<std::string>> PosixPlatform::OwnIPv4Addresses() {
   return addresses;
 }
 
-bool PosixPlatform::StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool PosixPlatform::StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
 
 Platform& DefaultPlatform() {
   static PosixPlatform platform;
