@@ -39,6 +39,7 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
   // Sends SIGTERM and waits; the exit status, -1 when it did not exit.
   int Stop();
   // What the server wrote to standard output and standard error so far.
