@@ -1,6 +1,7 @@
 #include "catalogue/catalogue_scan.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -13,57 +14,67 @@
 namespace sqv64 {
 namespace {
 
-struct Pass {
-  std::string_view pattern;
+// The two groups of the list, each with its plain and compressed extension.
+struct Group {
   std::string_view plain_extension;
   std::string_view compressed_extension;
 };
 
-constexpr Pass kPasses[] = {
-    {"*.hdr*", ".hdr", ".hdrx"},
-    {"*.quv*", ".quv", ".quvx"},
-};
+constexpr std::array<Group, 2> kGroups = {{
+    {".hdr", ".hdrx"},
+    {".quv", ".quvx"},
+}};
 
 struct Candidate {
   std::string sort_key;
   std::string name;
 };
 
-// The data files of one pass, in list order.
-std::vector<Candidate> FilesOfPass(const WorkingFolder& folder, const Pass& pass) {
-  std::vector<Candidate> files;
-  for (platform::DirectoryEntry& entry :
-       folder.platform().ListDirectory(folder.path(), pass.pattern)) {
-    if (entry.is_directory) {
-      continue;
-    }
+// The data files of the folder, by group, each group in list order. One
+// enumeration serves both groups: a name with one of the exact extensions
+// always matches its group's pattern ("*.hdr*", "*.quv*") as well.
+std::array<std::vector<Candidate>, 2> DataFiles(const WorkingFolder& folder) {
+  std::array<std::vector<Candidate>, 2> groups;
+  for (platform::DirectoryEntry& entry : folder.platform().ListDirectory(folder.path(), "*")) {
     std::size_t dot = entry.name.rfind('.');
-    if (dot == std::string::npos) {
+    if (entry.is_directory || dot == std::string::npos) {
       continue;
     }
     std::string_view extension = std::string_view(entry.name).substr(dot);
-    if (extension != pass.plain_extension && extension != pass.compressed_extension) {
-      continue;
+    for (std::size_t group = 0; group < kGroups.size(); ++group) {
+      if (extension == kGroups[group].plain_extension ||
+          extension == kGroups[group].compressed_extension) {
+        groups[group].push_back({AsciiUpperCase(entry.name), std::move(entry.name)});
+        break;
+      }
     }
-    files.push_back({AsciiUpperCase(entry.name), std::move(entry.name)});
   }
-  // Names differing only in letter case keep a fixed order too.
-  std::sort(files.begin(), files.end(), [](const Candidate& a, const Candidate& b) {
-    return a.sort_key != b.sort_key ? a.sort_key < b.sort_key : a.name < b.name;
-  });
-  return files;
+  for (std::vector<Candidate>& files : groups) {
+    // Names differing only in letter case keep a fixed order too.
+    std::sort(files.begin(), files.end(), [](const Candidate& a, const Candidate& b) {
+      return a.sort_key != b.sort_key ? a.sort_key < b.sort_key : a.name < b.name;
+    });
+  }
+  return groups;
+}
+
+// Room for the trailer behind the records: the folder name, the digits of
+// the free space, two TABs and the length.
+std::size_t TrailerRoom(const WorkingFolder& folder) {
+  return folder.path().size() + 32;
 }
 
 }  // namespace
 
 std::string ScanCatalogue(const WorkingFolder& folder) {
-  std::vector<Candidate> passes[2] = {FilesOfPass(folder, kPasses[0]),
-                                      FilesOfPass(folder, kPasses[1])};
+  std::array<std::vector<Candidate>, 2> groups = DataFiles(folder);
   std::string stream;
-  stream.reserve((passes[0].size() + passes[1].size()) * kHeaderRecordSize);
+  // Reserved whole, so that neither the records nor a trailer appended
+  // later move the buffer.
+  stream.reserve((groups[0].size() + groups[1].size()) * kHeaderRecordSize + TrailerRoom(folder));
   std::uint32_t index = 0;
   HeaderRecord record;
-  for (const std::vector<Candidate>& files : passes) {
+  for (const std::vector<Candidate>& files : groups) {
     for (const Candidate& file : files) {
       if (!ReadDataFile(folder, file.name, record)) {
         continue;

@@ -4,10 +4,25 @@
 #include <cstdlib>
 
 namespace sqv64 {
+namespace {
 
-std::string SizeText(std::uint64_t bytes) {
-  // The mebibytes are written from their decimal expansion to 18
-  // significant digits, rounded half up at the second decimal.
+// Below 2^53 bytes the mebibytes are exact in a double with at most ten
+// integer digits, so their expansion to 18 significant digits is within
+// 5e-9 of them, while every value that is not itself a rounding boundary of
+// the second decimal lies at least 2^-20 / 25 (about 3.8e-8) from one: the
+// expansion never crosses a boundary, and rounding the exact value in
+// integers gives the same text without formatting a double.
+constexpr std::uint64_t kExactLimit = std::uint64_t{1} << 53;
+
+std::uint64_t HundredthsByIntegers(std::uint64_t bytes) {
+  std::uint64_t whole = bytes >> 20;
+  std::uint64_t rest = bytes & 0xFFFFF;
+  return whole * 100 + (rest * 100 + 0x80000) / 0x100000;
+}
+
+// The mebibytes are written from their decimal expansion to 18 significant
+// digits, rounded half up at the second decimal.
+std::uint64_t HundredthsByExpansion(std::uint64_t bytes) {
   double mebibytes = static_cast<double>(bytes) / 1048576.0;
   char expansion[40];
   std::snprintf(expansion, sizeof expansion, "%.17e", mebibytes);
@@ -28,6 +43,14 @@ std::string SizeText(std::uint64_t bytes) {
   if (kept >= 0 && kept < 18 && digits[kept] >= '5') {
     ++hundredths;
   }
+  return hundredths;
+}
+
+}  // namespace
+
+std::string SizeText(std::uint64_t bytes) {
+  std::uint64_t hundredths =
+      bytes < kExactLimit ? HundredthsByIntegers(bytes) : HundredthsByExpansion(bytes);
 
   std::string text = std::to_string(hundredths / 100);
   unsigned fraction = static_cast<unsigned>(hundredths % 100);

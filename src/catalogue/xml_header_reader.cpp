@@ -2,9 +2,14 @@
 
 #include <expat.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -66,6 +71,119 @@ int HandleUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
   return XML_STATUS_OK;
 }
 
+// The parser reads UTF-8 several times faster than a code page of its
+// unknown-encoding interface, so a document whose XML declaration names
+// Windows-1251 is turned into UTF-8 on the way in, and the parser is told
+// so; the declaration itself is still parsed and checked. A declaration
+// placed where this look-out does not find it still reaches the encoding
+// handler above.
+constexpr std::size_t kDeclarationLookout = 512;
+
+// Whether the document starting with `head` declares Windows-1251; nullopt
+// while more bytes are needed to tell (and `complete` is false).
+std::optional<bool> DeclaresWindows1251(std::string_view head, bool complete) {
+  constexpr std::string_view kOpening = "<?xml";
+  std::size_t compared = std::min(head.size(), kOpening.size());
+  if (head.substr(0, compared) != kOpening.substr(0, compared)) {
+    return false;  // a byte-order mark, another encoding family, or no declaration
+  }
+  std::size_t end = head.find("?>");
+  if (head.size() <= kOpening.size() || end == std::string_view::npos) {
+    if (complete || head.size() >= kDeclarationLookout) {
+      return false;
+    }
+    return std::nullopt;
+  }
+  if (!IsXmlSpace(head[kOpening.size()])) {
+    return false;
+  }
+  std::string_view declaration = head.substr(0, end);
+  std::size_t at = declaration.find("encoding");
+  while (at != std::string_view::npos && !IsXmlSpace(declaration[at - 1])) {
+    at = declaration.find("encoding", at + 1);
+  }
+  if (at == std::string_view::npos) {
+    return false;
+  }
+  at += 8;
+  auto skip_spaces = [&] {
+    while (at < declaration.size() && IsXmlSpace(declaration[at])) {
+      ++at;
+    }
+  };
+  skip_spaces();
+  if (at >= declaration.size() || declaration[at] != '=') {
+    return false;
+  }
+  ++at;
+  skip_spaces();
+  if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) {
+    return false;
+  }
+  char quote = declaration[at++];
+  std::size_t close = declaration.find(quote, at);
+  if (close == std::string_view::npos) {
+    return false;
+  }
+  return EqualsIgnoringAsciiCase(declaration.substr(at, close - at), "windows-1251");
+}
+
+// Salts for the parser's name hashing. The parser would otherwise ask the
+// system for fresh randomness at every document, which costs more than
+// parsing a small header; a random value drawn once, stepped for every
+// parser, keeps colliding names from being predictable.
+unsigned long NextHashSalt() {
+  static const unsigned long base = [] {
+    std::random_device device;
+    return static_cast<unsigned long>(device()) << 16 ^ device();
+  }();
+  static std::atomic<unsigned long> counter{0};
+  return base + counter.fetch_add(0x9E3779B9UL, std::memory_order_relaxed);
+}
+
+// The UTF-8 form of every Windows-1251 byte.
+struct Utf8Byte {
+  char bytes[3];
+  std::uint8_t size;
+};
+
+const std::array<Utf8Byte, 256>& Windows1251AsUtf8() {
+  static const std::array<Utf8Byte, 256> table = [] {
+    std::array<Utf8Byte, 256> result{};
+    for (int byte = 0; byte < 256; ++byte) {
+      std::string utf8 = AnsiToUtf8(std::string(1, static_cast<char>(byte)));
+      Utf8Byte& entry = result[static_cast<std::size_t>(byte)];
+      entry.size = static_cast<std::uint8_t>(utf8.size());
+      std::copy(utf8.begin(), utf8.end(), entry.bytes);
+    }
+    return result;
+  }();
+  return table;
+}
+
+// Writes `size` Windows-1251 bytes as UTF-8 into `out`, which is grown as
+// needed and never shrunk; returns the number of bytes written.
+std::size_t ConvertToUtf8(std::vector<char>& out, const char* data, std::size_t size) {
+  if (out.size() < size * 3) {
+    out.resize(size * 3);
+  }
+  const std::array<Utf8Byte, 256>& table = Windows1251AsUtf8();
+  char* next = out.data();
+  for (std::size_t i = 0; i < size; ++i) {
+    auto byte = static_cast<unsigned char>(data[i]);
+    if (byte < 0x80) {
+      *next++ = static_cast<char>(byte);
+      continue;
+    }
+    const Utf8Byte& entry = table[byte];
+    next[0] = entry.bytes[0];
+    next[1] = entry.bytes[1];
+    next[2] = entry.bytes[2];
+    next += entry.size;
+  }
+  return static_cast<std::size_t>(next - out.data());
+}
+
 }  // namespace
 
 struct XmlHeaderReader::State {
@@ -79,6 +197,12 @@ struct XmlHeaderReader::State {
   HeaderRecord& target;
   HeaderRecord work;  // copied to target only when the whole document was read
   XML_Parser parser = nullptr;
+  // How the bytes reach the parser: not known until the XML declaration
+  // has been seen, then as they are or turned from Windows-1251 into UTF-8.
+  enum class Input : std::uint8_t { kUndecided, kAsTheyAre, kFromWindows1251 };
+  Input input = Input::kUndecided;
+  std::string head;             // the first bytes while undecided
+  std::vector<char> converted;  // the current piece in UTF-8
   bool failed = false;
   bool finished = false;
   std::size_t bytes_fed = 0;
@@ -102,6 +226,11 @@ struct XmlHeaderReader::State {
   std::string current_text;
   int nodes = 0;
   std::string node_text;
+
+  // Creates the parser, for UTF-8 converted from Windows-1251 or for the
+  // document's own encoding.
+  bool Begin(bool from_windows1251);
+  bool Parse(const char* data, std::size_t size, bool final);
 
   void Fail() {
     if (!failed) {
@@ -346,14 +475,19 @@ struct XmlHeaderReader::State {
   }
 };
 
-XmlHeaderReader::XmlHeaderReader(HeaderRecord& record) : state_(std::make_unique<State>(record)) {
-  XML_Parser parser = XML_ParserCreate(nullptr);
-  state_->parser = parser;
+XmlHeaderReader::XmlHeaderReader(HeaderRecord& record) : state_(std::make_unique<State>(record)) {}
+
+XmlHeaderReader::~XmlHeaderReader() = default;
+
+bool XmlHeaderReader::State::Begin(bool from_windows1251) {
+  input = from_windows1251 ? Input::kFromWindows1251 : Input::kAsTheyAre;
+  parser = XML_ParserCreate(from_windows1251 ? "UTF-8" : nullptr);
   if (parser == nullptr) {
-    state_->failed = true;
-    return;
+    failed = true;
+    return false;
   }
-  XML_SetUserData(parser, state_.get());
+  XML_SetHashSalt(parser, NextHashSalt());
+  XML_SetUserData(parser, this);
   XML_SetParamEntityParsing(parser, XML_PARAM_ENTITY_PARSING_NEVER);
   XML_SetUnknownEncodingHandler(parser, HandleUnknownEncoding, nullptr);
   XML_SetElementHandler(
@@ -383,9 +517,21 @@ XmlHeaderReader::XmlHeaderReader(HeaderRecord& record) : state_(std::make_unique
                                   });
   XML_SetSkippedEntityHandler(
       parser, [](void* user, const XML_Char*, int) { static_cast<State*>(user)->OtherNode(); });
+  return true;
 }
 
-XmlHeaderReader::~XmlHeaderReader() = default;
+bool XmlHeaderReader::State::Parse(const char* data, std::size_t size, bool final) {
+  if (input == Input::kFromWindows1251) {
+    size = ConvertToUtf8(converted, data, size);
+    data = converted.data();
+  }
+  // The size limit keeps every piece within the parser's int lengths.
+  if (XML_Parse(parser, data, static_cast<int>(size), final ? XML_TRUE : XML_FALSE) !=
+      XML_STATUS_OK) {
+    failed = true;
+  }
+  return !failed;
+}
 
 bool XmlHeaderReader::Feed(const char* data, std::size_t size) {
   State& state = *state_;
@@ -397,11 +543,25 @@ bool XmlHeaderReader::Feed(const char* data, std::size_t size) {
     state.failed = true;
     return false;
   }
-  // The limit keeps every piece within the parser's int lengths.
-  if (XML_Parse(state.parser, data, static_cast<int>(size), XML_FALSE) != XML_STATUS_OK) {
-    state.failed = true;
+  if (state.input != State::Input::kUndecided) {
+    return state.Parse(data, size, false);
   }
-  return !state.failed;
+  // Until the declaration is known, the first bytes wait in `head`.
+  if (state.head.empty()) {
+    std::optional<bool> windows1251 = DeclaresWindows1251(std::string_view(data, size), false);
+    if (windows1251) {
+      return state.Begin(*windows1251) && state.Parse(data, size, false);
+    }
+    state.head.assign(data, size);
+    return true;
+  }
+  state.head.append(data, size);
+  std::optional<bool> windows1251 = DeclaresWindows1251(state.head, false);
+  if (!windows1251) {
+    return true;
+  }
+  std::string head = std::move(state.head);
+  return state.Begin(*windows1251) && state.Parse(head.data(), head.size(), false);
 }
 
 bool XmlHeaderReader::Finish() {
@@ -410,9 +570,17 @@ bool XmlHeaderReader::Finish() {
     return false;
   }
   state.finished = true;
-  if (state.bytes_fed == 0 || XML_Parse(state.parser, nullptr, 0, XML_TRUE) != XML_STATUS_OK ||
-      state.failed) {
+  if (state.bytes_fed == 0) {
     state.failed = true;
+    return false;
+  }
+  if (state.input == State::Input::kUndecided) {
+    std::string head = std::move(state.head);
+    if (!state.Begin(*DeclaresWindows1251(head, true)) ||
+        !state.Parse(head.data(), head.size(), true)) {
+      return false;
+    }
+  } else if (!state.Parse(nullptr, 0, true)) {
     return false;
   }
   state.target = state.work;
