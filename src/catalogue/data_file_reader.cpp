@@ -26,7 +26,7 @@ constexpr std::int32_t kArchiveLabel = 8054;
 
 // Compressed files are inflated in pieces of this size.
 constexpr std::size_t kInflatedPieceSize = 102400;
-constexpr std::size_t kCompressedPieceSize = 65536;
+constexpr std::size_t kCompressedPieceSize = 16384;
 
 std::uint32_t Uint32At(const unsigned char* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -71,11 +71,8 @@ bool SkipCompressedPrefix(File& file) {
   if (file.Read(bytes, 2) != 2) {
     return false;
   }
-  position += 2 + static_cast<std::uint64_t>(bytes[0] | bytes[1] << 8) + 12;
-  if (position > file.Size()) {
-    return false;
-  }
-  file.Seek(position);
+  // A file that ends inside the prefix leaves nothing to inflate.
+  file.Seek(position + 2 + static_cast<std::uint64_t>(bytes[0] | bytes[1] << 8) + 12);
   return true;
 }
 

@@ -42,12 +42,12 @@ bool IsXmlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+static_assert(kMaxXmlHeaderSize <= INT_MAX, "pieces are handed to the parser with int lengths");
+
 // Only the first 255 bytes of a title or value are stored, and a Windows-1251
 // byte comes from at most four UTF-8 bytes, so a value's text needs no more
 // than this many of its bytes. A Src_File text is kept whole: leading zeros
 // do not change its number.
-static_assert(kMaxXmlHeaderSize <= INT_MAX, "pieces are handed to the parser with int lengths");
-
 constexpr std::size_t kValueTextKept = 4 * kMaxItemTextLength;
 
 void AppendCut(std::string& text, std::string_view more) {
