@@ -207,6 +207,10 @@ int main(int argc, char** argv) {
   sqv64::fixtures::SampleStoreOptions store_options;
   store_options.plain_files = options.plain_files;
   store_options.xml_parameters = options.xml_parameters;
+  // Only the headers are read; small flight data keep the store cheap to
+  // write where the file system has no holes.
+  store_options.min_flight_data = 4 * 1024;
+  store_options.max_flight_data = 64 * 1024;
   store_options.compressed_files = options.compressed_files != static_cast<std::size_t>(-1)
                                        ? options.compressed_files
                                        : options.plain_files / 10;
