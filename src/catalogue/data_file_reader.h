@@ -1,0 +1,29 @@
+// Reads the header of one data file of the store into a HeaderRecord ready
+// for the file list: the standard titles, the size text in item 7, and the
+// file's name written backwards into ListName.
+//
+// Plain files (".hdr", ".quv" and every extension other than the two below)
+// carry the record behind a 16-byte preamble; compressed files (".hdrx",
+// ".quvx", letter case included) carry an XML header in a zlib stream, which
+// is inflated and parsed piece by piece. Only the first 3424 bytes of a plain
+// file are read.
+//
+// Thread safety: every call uses its own buffers and parser, so calls may
+// run on many threads at once, on the same file or different ones.
+#pragma once
+
+#include <string_view>
+
+#include "catalogue/header_record.h"
+#include "service/working_folder.h"
+
+namespace sqv64 {
+
+// `name` is relative to the folder. Returns true when the file is to be
+// listed; `record` then holds its entry (the list index still to be set).
+// Any file that cannot be read, is too short or malformed, lacks the magic,
+// does not inflate, or whose XML cannot be read gives false, and the
+// record's content has no meaning.
+bool ReadDataFile(const WorkingFolder& folder, std::string_view name, HeaderRecord& record);
+
+}  // namespace sqv64

@@ -1,0 +1,52 @@
+// Reads the XML header document of a compressed data file into a
+// HeaderRecord: the Src_File code, the two EA_Time numbers and the titled
+// items of the last Pass_List of the root element.
+//
+// The document is parsed as a stream (Expat), so the caller may hand it over
+// in pieces as it is inflated; it is never held whole. UTF-8, UTF-16 (with
+// or without a byte-order mark) and Windows-1251 documents are read; all
+// texts are stored as Windows-1251. No external entity or DTD is ever
+// loaded, and a document larger than kMaxXmlHeaderSize (counting the text
+// its entities expand to) is unreadable.
+//
+// On failure the record is left exactly as it was; on success it holds what
+// the document says over the defaults it came with.
+//
+// Thread safety: each reader owns its own parser; readers on different
+// threads are independent. One reader is used by one thread.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "catalogue/header_record.h"
+
+namespace sqv64 {
+
+inline constexpr std::size_t kMaxXmlHeaderSize = std::size_t{64} << 20;
+
+class XmlHeaderReader {
+ public:
+  // `record` should already hold InitHeader's defaults; it must outlive the
+  // reader and is written only by a successful Finish.
+  explicit XmlHeaderReader(HeaderRecord& record);
+  ~XmlHeaderReader();
+  XmlHeaderReader(const XmlHeaderReader&) = delete;
+  XmlHeaderReader& operator=(const XmlHeaderReader&) = delete;
+
+  // The next piece of the document. Returns false as soon as the document is
+  // known to be unreadable; further pieces are then ignored.
+  bool Feed(const char* data, std::size_t size);
+  // Ends the document. True when it was read whole and the record updated.
+  bool Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The whole document at once.
+bool ReadXmlHeader(std::string_view document, HeaderRecord& record);
+
+}  // namespace sqv64
