@@ -7,8 +7,8 @@
 #include <iostream>
 #include <optional>
 
-#include "demo_store.h"
 #include "file_list.h"
+#include "fixtures/sample_store.h"
 #include "protocol_client.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
@@ -420,12 +420,20 @@ class Ctl {
   int Sample() {
     if (options_.arguments.size() != 1)
       return Usage("sample needs the DIR to write into");
-    std::string error;
-    int written = WriteDemoStore(options_.arguments[0], error);
-    if (written < 0)
-      return Fail(error);
-    std::fprintf(stderr, "wrote %d sample flight files into %s\n", written,
-                 options_.arguments[0].c_str());
+    fs::path folder = options_.arguments[0];
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error || !fs::is_directory(folder)) {
+      return Fail("cannot create the folder " + folder.string());
+    }
+    std::string server_folder = Utf8ToAnsi((fs::absolute(folder) / "").string());
+    try {
+      auto files = fixtures::WriteSampleStore(platform_, server_folder, {});
+      std::fprintf(stderr, "wrote %zu sample flight files into %s\n", files.size(),
+                   folder.string().c_str());
+    } catch (const std::exception& failure) {
+      return Fail("cannot write the sample files into " + folder.string() + ": " + failure.what());
+    }
     return kSuccess;
   }
 

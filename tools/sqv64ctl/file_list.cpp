@@ -11,22 +11,6 @@
 namespace sqv64::ctl {
 namespace {
 
-// Where the name area ends: the name is written backwards from here down to
-// a TAB.
-constexpr std::size_t kNameAreaLast = 3157;
-constexpr std::size_t kNameAreaFirst = 2358;
-
-std::optional<std::string> NameOf(const HeaderRecord& record) {
-  std::string name;
-  for (std::size_t offset = kNameAreaLast; offset >= kNameAreaFirst; --offset) {
-    char byte = static_cast<char>(record.bytes[offset]);
-    if (byte == '\t')
-      return name;
-    name.push_back(byte);
-  }
-  return std::nullopt;
-}
-
 std::string JsonText(const std::string& ansi) {
   std::string out = "\"";
   for (char c : AnsiToUtf8(ansi)) {
@@ -86,12 +70,12 @@ std::optional<FileList> ParseFileList(const std::string& stream, bool with_trail
                   static_cast<std::uint32_t>(record.bytes[1]) << 8 |
                   static_cast<std::uint32_t>(record.bytes[2]) << 16 |
                   static_cast<std::uint32_t>(record.bytes[3]) << 24;
-    auto name = NameOf(record);
-    if (!name) {
+    std::string name = ReadListName(record);
+    if (name.size() >= kListNameSize) {
       error = "record " + std::to_string(offset / kHeaderRecordSize) + " carries no file name";
       return std::nullopt;
     }
-    entry.name = *name;
+    entry.name = std::move(name);
     std::string* items[] = {&entry.aircraft_type, &entry.registration, &entry.note, &entry.date,
                             &entry.flight,        &entry.pilot,        &entry.size};
     for (std::uint16_t item = 1; item <= 7; ++item) {
