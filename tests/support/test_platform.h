@@ -102,6 +102,7 @@ class TestPlatform : public platform::Platform {
   std::optional<std::string> UninstallService(const platform::ServiceRegistration&) override {
     return "not available in tests";
   }
+  bool StandardErrorIsTerminal() override { return false; }
   std::optional<std::vector<std::string>> OwnIPv4Addresses() override {
     std::lock_guard<std::mutex> lock(mutex_);
     return addresses_;

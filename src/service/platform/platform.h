@@ -157,6 +157,10 @@ class Platform {
   // Network probe: the host's own IPv4 addresses, in the system's order;
   // nullopt when they cannot be found out.
   virtual std::optional<std::vector<std::string>> OwnIPv4Addresses() = 0;
+
+  // Whether the process's standard error is a terminal a person watches
+  // (command-line tools show progress there).
+  virtual bool StandardErrorIsTerminal() = 0;
 };
 
 // The platform the process runs on. It lives for the whole process.

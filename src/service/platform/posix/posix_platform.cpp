@@ -211,6 +211,10 @@ std::optional<std::vector<std::string>> PosixPlatform::OwnIPv4Addresses() {
   return addresses;
 }
 
+bool PosixPlatform::StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) == 1;
+}
+
 Platform& DefaultPlatform() {
   static PosixPlatform platform;
   return platform;

@@ -35,6 +35,7 @@ class PosixPlatform final : public Platform {
   std::optional<std::string> UninstallService(const ServiceRegistration& service) override;
 
   std::optional<std::vector<std::string>> OwnIPv4Addresses() override;
+  bool StandardErrorIsTerminal() override;
 };
 
 }  // namespace sqv64::platform

@@ -1,0 +1,130 @@
+#include "protocol/data_file_commands.h"
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "catalogue/catalogue_scan.h"
+#include "protocol/file_name_rules.h"
+#include "service/staged_file.h"
+
+namespace sqv64 {
+namespace {
+
+// Transfers move through buffers of this size, whatever the file's size.
+constexpr std::size_t kTransferChunk = 256 * 1024;
+
+}  // namespace
+
+asio::awaitable<void> SendFileList(Connection& connection, CommandContext& context) {
+  std::string stream = co_await connection.Blocking([&] {
+    std::string catalogue = ScanCatalogue(context.folder);
+    AppendCatalogueTrailer(context.folder, catalogue);
+    return catalogue;
+  });
+  co_await connection.Send(stream);
+}
+
+asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& context,
+                                   const RequestLine& request, const std::string& file_name,
+                                   bool logged) {
+  using namespace platform;
+  if (logged) {
+    co_await connection.Blocking(
+        [&] { context.log.LogCommand(request.command_text, request.client_name); });
+  }
+  if (!IsNameInsideFolder(file_name)) {
+    co_return;
+  }
+  std::string path = context.folder.PathOf(file_name);
+  if (IsWeatherFileName(file_name)) {
+    // Weather files are small and rewritten by the filing of reports: take a
+    // consistent copy, then send it.
+    std::optional<std::string> content =
+        co_await connection.Blocking([&] { return context.weather.ReadWeatherFile(path); });
+    if (content) {
+      co_await connection.Send(*content);
+    }
+    co_return;
+  }
+  Platform& system = context.folder.platform();
+  std::unique_ptr<File> file = co_await connection.Blocking([&]() -> std::unique_ptr<File> {
+    if (!system.FileExists(path))
+      return nullptr;
+    return system.OpenFile(path, FileAccess::kRead, FileShare::kRead, FileCreation::kOpenExisting);
+  });
+  if (file == nullptr) {
+    co_return;
+  }
+  std::vector<char> chunk(kTransferChunk);
+  bool sent_any = false;
+  for (;;) {
+    std::size_t read = 0;
+    try {
+      read = co_await connection.Blocking([&] { return file->Read(chunk.data(), chunk.size()); });
+    } catch (const IoError&) {
+      // A client must never take a cut file for a whole one.
+      if (sent_any)
+        connection.Reset();
+      co_return;
+    }
+    if (read == 0) {
+      break;
+    }
+    co_await connection.Send(std::string_view(chunk.data(), read));
+    sent_any = true;
+  }
+}
+
+asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& context,
+                                      const RequestLine& request, const std::string& file_name) {
+  // A refused name still has its payload received, discarded and logged.
+  std::optional<std::string> target = SaveTargetName(file_name);
+  StagedFile staged(context.folder);
+  std::vector<char> chunk(kTransferChunk);
+  std::uint64_t total = 0;
+  for (;;) {
+    // A reset or an idle client ends the command here; the staged file is
+    // removed and the old file stays as it was.
+    std::size_t received = co_await connection.ReceiveSome(chunk.data(), chunk.size());
+    if (received == 0) {
+      break;
+    }
+    total += received;
+    if (target) {
+      co_await connection.Blocking([&] { staged.Write(std::string_view(chunk.data(), received)); });
+    }
+  }
+  if (total == 0) {
+    co_return;
+  }
+  co_await connection.Blocking([&] {
+    context.log.LogCommand(request.command_text, request.client_name);
+    if (target) {
+      staged.CommitAs(context.folder.PathOf(*target));
+    }
+  });
+}
+
+asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& context,
+                                     const RequestLine& request, const std::string& file_name) {
+  if (!IsNameInsideFolder(file_name) || !IsDataFileName(file_name)) {
+    co_return;
+  }
+  std::optional<std::string> catalogue =
+      co_await connection.Blocking([&]() -> std::optional<std::string> {
+        platform::Platform& system = context.folder.platform();
+        std::string path = context.folder.PathOf(file_name);
+        if (!system.FileExists(path) || !system.DeleteFile(path)) {
+          return std::nullopt;
+        }
+        std::string stream = ScanCatalogue(context.folder);
+        context.log.LogCommand(request.command_text, request.client_name);
+        return stream;
+      });
+  if (catalogue) {
+    co_await connection.Send(*catalogue);
+  }
+}
+
+}  // namespace sqv64

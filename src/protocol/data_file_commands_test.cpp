@@ -1,0 +1,153 @@
+#include "protocol/data_file_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "protocol/test_server.h"
+#include "text/code_page.h"
+#include "text/label_table.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::TestServer;
+using End = ProtocolReply::End;
+
+const std::string kCopyLogged = "File copying from server database ";
+const std::string kCopy = "File copying from server ";
+const std::string kSave = "File saving into server database ";
+const std::string kDelete = "File deleting from server database ";
+const std::string kLogStamp = "08.12.2020  9:05:07 ";
+
+class DataFileCommandsTest : public ::testing::Test {
+ protected:
+  std::string Log() { return server_.store().Read("log.txt"); }
+  std::vector<std::string> StoreEntries() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(server_.store().path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The request line travels as UTF-8; `command` is the server's 8-bit text.
+  ProtocolReply Run(const std::string& command, const std::string& payload = {}) {
+    return server_.Client().Run("client", AnsiToUtf8(command), payload);
+  }
+
+  TestServer server_;
+};
+
+TEST_F(DataFileCommandsTest, CopiesSendTheExactBytesAndOnlyTheDatabaseCopyIsLogged) {
+  std::string content;
+  for (int i = 0; i < 700000; ++i)
+    content.push_back(static_cast<char>(i * 7));
+  server_.store().Write("a.quv", content);
+  EXPECT_EQ(Run(kCopy + "a.quv").bytes, content);
+  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(Run(kCopyLogged + "a.quv").bytes, content);
+  EXPECT_EQ(Log(), kLogStamp + "File copying from server database a.quv (client)\r\n");
+}
+
+TEST_F(DataFileCommandsTest, ACopyOfAMissingFileIsEmptyButStillLogged) {
+  ProtocolReply reply = Run(Label(0, -255) + "missing.hdr");
+  EXPECT_EQ(reply.end, End::kClosed);
+  EXPECT_EQ(reply.bytes, "");
+  EXPECT_EQ(Log(), kLogStamp + Label(0, -255) + "missing.hdr (client)\r\n");
+  EXPECT_EQ(Run(kCopy).bytes, "");  // the folder itself is no file
+}
+
+TEST_F(DataFileCommandsTest, CopiesStayInsideTheWorkingFolder) {
+  std::filesystem::path outside = server_.store().path().parent_path() / "outside-secret.hdr";
+  { std::ofstream(outside) << "secret"; }
+  server_.store().Write("sub/inner.hdr", "inner");
+  EXPECT_EQ(Run(kCopy + "sub\\inner.hdr").bytes, "inner");
+  EXPECT_EQ(Run(kCopy + "..\\outside-secret.hdr").bytes, "");
+  EXPECT_EQ(Run(kCopy + "sub/../../outside-secret.hdr").bytes, "");
+  EXPECT_EQ(Run(kCopy + outside.string()).bytes, "");
+  std::filesystem::remove(outside);
+}
+
+TEST_F(DataFileCommandsTest, WeatherFilesAreReadThroughTheWeatherSide) {
+  server_.weather().weather_file = "2020/09/14 08:00\r\nUUEE 140800Z\r\n";
+  EXPECT_EQ(Run(kCopy + "metar\\uuee.txt").bytes, *server_.weather().weather_file);
+  EXPECT_EQ(server_.weather().Calls(),
+            std::vector<std::string>{"ReadWeatherFile:" + server_.store().ServerPath() +
+                                     "metar\\uuee.txt"});
+}
+
+TEST_F(DataFileCommandsTest, ASaveReplacesTheFileByteForByteUnderItsLastNameComponent) {
+  server_.store().Write("flight.quv", "old content that is longer");
+  std::string payload("\x00\x01\r\n\x1A new", 10);
+  ProtocolReply reply = Run(kSave + "C:\\Temp\\flight.quv", payload);
+  EXPECT_EQ(reply.end, End::kClosed);
+  EXPECT_EQ(reply.bytes, "");
+  EXPECT_EQ(server_.store().Read("flight.quv"), payload);
+  EXPECT_EQ(Log(), kLogStamp + kSave + "C:\\Temp\\flight.quv (client)\r\n");
+  EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"flight.quv", "log.txt"}));
+}
+
+TEST_F(DataFileCommandsTest, AnEmptySaveChangesAndLogsNothing) {
+  server_.store().Write("flight.quv", "old");
+  Run(kSave + "flight.quv", "");
+  EXPECT_EQ(server_.store().Read("flight.quv"), "old");
+  EXPECT_FALSE(server_.store().Exists("log.txt"));
+}
+
+TEST_F(DataFileCommandsTest, SavesNeverReplaceTheServersOwnFiles) {
+  server_.store().Write("port.txt", "8010");
+  for (std::string name : {"port.txt", "log.txt", "sqv64", "metar\\metar.ini", "", "x.hdr\\"}) {
+    Run(kSave + name, "payload");
+  }
+  EXPECT_EQ(server_.store().Read("port.txt"), "8010");
+  EXPECT_FALSE(server_.store().Exists("sqv64"));
+  EXPECT_FALSE(server_.store().Exists("metar"));
+  // Refused saves are logged like any save, and leave no file behind.
+  EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"log.txt", "port.txt"}));
+  std::string log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6);
+}
+
+TEST_F(DataFileCommandsTest, AClientThatResetsDuringASaveLeavesTheOldFile) {
+  std::string old_content(3424 + 1000, 'o');
+  server_.store().Write("big.quv", old_content);
+  {
+    asio::io_context io;
+    asio::ip::tcp::socket socket(io);
+    socket.connect({asio::ip::make_address("127.0.0.1"), server_.server().port()});
+    asio::write(socket, asio::buffer("client\t" + kSave + "big.quv\n"));
+    std::string chunk(1 << 20, 'n');
+    for (int i = 0; i < 100; ++i)
+      asio::write(socket, asio::buffer(chunk));
+    socket.set_option(asio::socket_base::linger(true, 0));
+    socket.close();
+  }
+  // The server notices the reset when it reads on; a GetOK afterwards has
+  // to wait for nothing, but the staged file goes only when the save ends.
+  for (int i = 0; i < 200 && StoreEntries().size() > 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server_.store().Read("big.quv"), old_content);
+  EXPECT_EQ(StoreEntries(), std::vector<std::string>{"big.quv"});
+}
+
+TEST_F(DataFileCommandsTest, DeleteActsOnlyOnExistingDataFiles) {
+  server_.store().Write("port.txt", "8010");
+  server_.store().Write("gone.hdr", "x");
+  for (std::string name : {"missing.hdr", "port.txt", "..\\x.hdr", ""}) {
+    ProtocolReply reply = Run(kDelete + name);
+    EXPECT_EQ(reply.end, End::kClosed) << name;
+    EXPECT_EQ(reply.bytes, "") << name;
+  }
+  EXPECT_TRUE(server_.store().Exists("port.txt"));
+  EXPECT_FALSE(server_.store().Exists("log.txt"));
+  Run(Label(0, -257) + "gone.hdr");
+  EXPECT_FALSE(server_.store().Exists("gone.hdr"));
+  EXPECT_EQ(Log(), kLogStamp + Label(0, -257) + "gone.hdr (client)\r\n");
+}
+
+}  // namespace
+}  // namespace sqv64

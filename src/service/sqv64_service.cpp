@@ -1,0 +1,132 @@
+#include "service/sqv64_service.h"
+
+#include <exception>
+
+#include "protocol/command_context.h"
+#include "protocol/command_dispatcher.h"
+#include "protocol/tcp_server.h"
+#include "service/event_log.h"
+#include "service/image_path.h"
+#include "service/port_file.h"
+#include "service/staged_file.h"
+#include "service/working_folder.h"
+
+namespace sqv64 {
+namespace {
+
+constexpr std::string_view kDefaultWorkingFolder = "c:\\";
+
+// Until the weather side is wired in, its commands do nothing.
+class NoWeather final : public WeatherCommands {
+ public:
+  std::string ListAirports() override { return {}; }
+  void SaveMetarSettings(std::string_view) override {}
+  void AddAirports(std::string_view) override {}
+  void RemoveAirports(std::string_view) override {}
+  void MarkSettingsChanged() override {}
+  void SetSettingsChanged() override {}
+  std::optional<std::string> ReadWeatherFile(const std::string&) override { return std::nullopt; }
+};
+
+unsigned NetworkThreads() {
+  return std::max(2u, std::thread::hardware_concurrency());
+}
+unsigned BlockingThreads() {
+  return std::max(8u, 2 * std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+struct TSQuv64::Components {
+  Components(platform::Platform& platform, std::string folder_path)
+      : folder(platform, std::move(folder_path)), log(folder) {}
+
+  WorkingFolder folder;
+  EventLog log;
+  NoWeather weather;
+  CommandContext context{folder, log, weather};
+  std::unique_ptr<TcpServer> server;
+  std::uint16_t port = kDefaultPort;
+};
+
+TSQuv64::TSQuv64(platform::Platform& platform, ServiceOptions options)
+    : platform_(platform), options_(options) {}
+
+TSQuv64::~TSQuv64() {
+  if (components_ && components_->server) {
+    components_->server->Stop();
+  }
+}
+
+bool TSQuv64::Start() {
+  try {
+    return ServiceStart();
+  } catch (const std::exception& error) {
+    platform_.WriteSystemEventLog(std::string("Service failed on start: ") + error.what());
+    return false;
+  }
+}
+
+void TSQuv64::Stop() {
+  try {
+    ServiceStop();
+  } catch (const std::exception& error) {
+    platform_.WriteSystemEventLog(std::string("Service failed on stop: ") + error.what());
+  }
+}
+
+bool TSQuv64::ServiceStart() {
+  using platform::ImagePathValue;
+  std::string folder(kDefaultWorkingFolder);
+  bool started = false;
+  std::optional<ImagePathValue> image_path = platform_.ReadImagePath();
+  if (image_path && (image_path->type == ImagePathValue::Type::kString ||
+                     image_path->type == ImagePathValue::Type::kExpandableString)) {
+    std::string image_folder = FolderOfImagePath(image_path->text, platform_.PathSeparator());
+    if (!image_folder.empty()) {
+      folder = image_folder;
+      started = platform_.SetCurrentDirectory(folder);
+    }
+  }
+  components_ = std::make_unique<Components>(platform_, folder);
+  Components& parts = *components_;
+  parts.port = ReadPortFile(parts.folder, kDefaultPort);
+  parts.log.WriteLog(parts.log.TimeField() + " START (" + folder + ")");
+  // A refused start ends the process at once: it must not create folders
+  // or take the port in a folder that is not the service's.
+  if (!started) {
+    return false;
+  }
+  RemoveStaleStagedFiles(parts.folder);
+  TcpServerOptions server_options;
+  server_options.idle_timeout = options_.idle_timeout;
+  server_options.network_threads = NetworkThreads();
+  server_options.blocking_threads = BlockingThreads();
+  parts.server = std::make_unique<TcpServer>(server_options, [&parts](Connection& connection) {
+    return TCPServerExecute(connection, parts.context);
+  });
+  parts.server->Start(parts.port);
+  return true;
+}
+
+void TSQuv64::ServiceStop() {
+  if (!components_) {
+    return;
+  }
+  Components& parts = *components_;
+  if (parts.server) {
+    parts.server->Stop();
+  }
+  parts.log.WriteLog(parts.log.TimeField() + " STOP");
+}
+
+const std::string& TSQuv64::working_folder() const {
+  static const std::string default_folder(kDefaultWorkingFolder);
+  return components_ ? components_->folder.path() : default_folder;
+}
+
+std::uint16_t TSQuv64::listening_port() const {
+  return components_ && components_->server ? components_->server->port() : 0;
+}
+
+}  // namespace sqv64

@@ -1,0 +1,128 @@
+// The server executable as an operator runs it: started over a folder,
+// spoken to over real sockets, stopped with SIGTERM.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <asio.hpp>
+#include <regex>
+#include <thread>
+
+#include "protocol_client.h"
+#include "support/server_process.h"
+#include "support/temporary_folder.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::FreePort;
+using testing_support::RunServerExecutable;
+using testing_support::ServerProcess;
+using testing_support::TemporaryFolder;
+
+// Log lines in the C locale's formats: "%m/%d/%y" padded to 10, "%H:%M:%S".
+const std::string kStamp = R"(\d\d/\d\d/\d\d   \d\d:\d\d:\d\d)";
+const std::map<std::string, std::string> kCLocale = {{"LC_ALL", "C"}};
+
+TEST(ServerProcess, ServesBothAddressFamiliesAndLogsStartAndStop) {
+  TemporaryFolder folder;
+  ServerProcess server(folder.path(), kCLocale);
+  for (const char* host : {"127.0.0.1", "::1"}) {
+    ProtocolReply reply = ProtocolClient(host, server.port()).Run("client1", "GetOK");
+    EXPECT_EQ(reply.bytes, "OK") << host;
+    EXPECT_EQ(reply.end, ProtocolReply::End::kClosed) << host;
+  }
+  EXPECT_EQ(server.Stop(), 0);
+  std::regex expected(kStamp + " START \\(" + folder.ServerPath() + "\\)\r\n" + kStamp +
+                      " STOP\r\n");
+  EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
+}
+
+TEST(ServerProcess, AStopCutsARunningTransferBeforeItsLogLine) {
+  TemporaryFolder folder;
+  ServerProcess server(folder.path(), kCLocale);
+  ProtocolReply reply;
+  std::thread client(
+      [&] { reply = ProtocolClient("127.0.0.1", server.port()).RunRaw("c\tSetArpt\nUU", false); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(server.Stop(), 0);
+  client.join();
+  EXPECT_NE(reply.end, ProtocolReply::End::kTimedOut);
+  EXPECT_NE(folder.Read("log.txt").find(" STOP\r\n"), std::string::npos);
+}
+
+TEST(ServerProcess, ARefusedStartEndsWithStatusOne) {
+  TemporaryFolder folder;
+  std::string quoted = "\"" + (folder.path() / "sqv64").string() + "\"";
+  auto result = RunServerExecutable({}, {{"SQV64_IMAGE_PATH", quoted}});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_FALSE(folder.Exists("log.txt"));
+}
+
+TEST(ServerProcess, APortInUseFailsTheStartWithAMessage) {
+  TemporaryFolder folder;
+  asio::io_context io;
+  asio::ip::tcp::acceptor taken(io, {asio::ip::tcp::v4(), FreePort()});
+  folder.Write("port.txt", std::to_string(taken.local_endpoint().port()));
+  auto result = RunServerExecutable({}, {{"SQV64_IMAGE_PATH", (folder.path() / "sqv64").string()}});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_NE(result.output.find("Service failed on start: "), std::string::npos) << result.output;
+  EXPECT_NE(folder.Read("log.txt").find(" START ("), std::string::npos);
+}
+
+TEST(ServerProcess, SwitchesWriteAndRemoveTheSystemdUnit) {
+  TemporaryFolder units;
+  std::map<std::string, std::string> environment = {{"SQV64_UNIT_DIR", units.path().string()}};
+  auto installed = RunServerExecutable({"/INSTALL"}, environment);
+  EXPECT_EQ(installed.exit_status, 0);
+  EXPECT_EQ(installed.output, "Service installed successfully\n");
+  EXPECT_NE(units.Read("SQuv64.service").find("Description=Server Quvara64"), std::string::npos);
+  auto silent = RunServerExecutable({"-uninstall", "-SILENT"}, environment);
+  EXPECT_EQ(silent.exit_status, 0);
+  EXPECT_EQ(silent.output, "");
+  EXPECT_FALSE(units.Exists("SQuv64.service"));
+  auto failed = RunServerExecutable({"/Uninstall"}, environment);
+  EXPECT_EQ(failed.exit_status, 1);
+  EXPECT_EQ(
+      failed.output.rfind("Service \"Server Quvara64\" failed to uninstall with error: \"", 0), 0u)
+      << failed.output;
+}
+
+TEST(ServerProcess, ThousandsOfIdleConnectionsDoNotDelayOthers) {
+  constexpr int kIdle = 2000;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_max < kIdle + 200)
+    GTEST_SKIP() << "too few file descriptors allowed";
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+
+  TemporaryFolder folder;
+  ServerProcess server(folder.path());
+  // All at once, as many clients would: the short listen queue makes some
+  // of them retry, as real clients do.
+  asio::io_context io;
+  std::vector<asio::ip::tcp::socket> idle;
+  idle.reserve(kIdle);
+  int connected = 0;
+  asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), server.port());
+  for (int i = 0; i < kIdle; ++i) {
+    idle.emplace_back(io).async_connect(endpoint, [&, i](const asio::error_code& error) {
+      if (error)
+        return;
+      ++connected;
+      if (i % 2 == 0)
+        asio::write(idle[static_cast<std::size_t>(i)], asio::buffer("half a line"));
+    });
+  }
+  io.run_for(std::chrono::seconds(60));
+  ASSERT_EQ(connected, kIdle);
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(ProtocolClient("127.0.0.1", server.port()).Run("c", "GetOK").bytes, "OK");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  }
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace sqv64

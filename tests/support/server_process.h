@@ -1,0 +1,55 @@
+// The real server executable started as a process over a test's folder, the
+// way an operator starts it: SQV64_IMAGE_PATH names the folder, port.txt a
+// free port. The destructor stops it with SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sqv64::testing_support {
+
+// A TCP port that nothing on this machine listens on right now.
+std::uint16_t FreePort();
+
+struct ProcessResult {
+  int exit_status = -1;  // -1 when it did not exit normally
+  std::string output;    // standard output and standard error together
+};
+
+// Runs the server executable with `arguments` and `environment` (added to
+// this process's environment) to its end.
+ProcessResult RunServerExecutable(const std::vector<std::string>& arguments,
+                                  const std::map<std::string, std::string>& environment);
+
+class ServerProcess {
+ public:
+  // Starts the server in `folder` (which ends up holding port.txt and
+  // whatever the server writes) and waits until it answers "GetOK". Extra
+  // environment variables may be given.
+  explicit ServerProcess(const std::filesystem::path& folder,
+                         std::map<std::string, std::string> environment = {});
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // Sends SIGTERM and waits; the exit status, -1 when it did not exit.
+  int Stop();
+  // What the server wrote to standard output and standard error so far.
+  std::string Output() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path output_path_;
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+};
+
+}  // namespace sqv64::testing_support
