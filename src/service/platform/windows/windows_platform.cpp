@@ -185,6 +185,13 @@ std::string WindowsPlatform::ExecutablePath() {
   }
 }
 
+bool WindowsPlatform::StandardErrorIsTerminal() {
+  HANDLE error_output = ::GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return error_output != nullptr && error_output != INVALID_HANDLE_VALUE &&
+         ::GetFileType(error_output) == FILE_TYPE_CHAR && ::GetConsoleMode(error_output, &mode);
+}
+
 Platform& DefaultPlatform() {
   static WindowsPlatform platform;
   return platform;

@@ -65,6 +65,9 @@ class WindowsPlatform final : public Platform {
   // Addresses of the adapters that are up, loopback excluded.
   std::optional<std::vector<std::string>> OwnIPv4Addresses() override;
 
+  // A console window (not a file or a pipe).
+  bool StandardErrorIsTerminal() override;
+
  private:
   std::wstring service_name_;
 };
