@@ -89,17 +89,14 @@ quietly wineserver -p || fail "wineserver -p"
 
 # --- unit tests ------------------------------------------------------------
 # Cases that cannot pass under Wine, with the reason:
-# - StagedFileTest.StaleStagingFilesAreRemovedAndOthersKept copies and
-#   renames a staging file while it is still open without sharing, which
-#   Windows refuses.
 # - DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile: a
 #   socket closed with a zero linger time inside a Wine process does not
 #   reach the server as a reset.
 declare -A excluded=(
-  [service_core_tests]="StagedFileTest.StaleStagingFilesAreRemovedAndOthersKept"
   [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile"
 )
-unit_tests=(platform_tests text_tests service_core_tests service_tests protocol_tests)
+unit_tests=(platform_tests text_tests service_core_tests service_tests protocol_tests
+  catalogue_tests)
 for test in "${unit_tests[@]}"; do
   exe=$build/$test.exe
   [ -f "$exe" ] || fail "no $exe"

@@ -57,19 +57,16 @@ TEST_F(StagedFileTest, AFailedRenameRemovesTheStagingFile) {
 }
 
 TEST_F(StagedFileTest, StaleStagingFilesAreRemovedAndOthersKept) {
-  {
-    StagedFile staged(working_folder_);
-    staged.Write("x");
-    std::filesystem::path left = std::filesystem::directory_iterator(folder_.path())->path();
-    std::filesystem::copy_file(left, folder_.path() / left.filename().replace_extension(".tmp2"));
-    std::filesystem::copy_file(left, folder_.path() / "crash-left.tmp");
-    std::filesystem::rename(left, folder_.path() / ("sqv64-staged-" + std::string("dead.tmp")));
-  }
+  // What a crash in the middle of a save leaves, beside files to keep.
+  folder_.Write("sqv64-staged-0123456789abcdef-7.tmp", "partial");
+  folder_.Write("sqv64-staged-0123456789abcdef-8.tmp2", "kept");
+  folder_.Write("crash-left.tmp", "kept");
   folder_.Write("a.hdr", "data");
   RemoveStaleStagedFiles(working_folder_);
-  EXPECT_FALSE(folder_.Exists("sqv64-staged-dead.tmp"));
-  EXPECT_TRUE(folder_.Exists("a.hdr"));
+  EXPECT_FALSE(folder_.Exists("sqv64-staged-0123456789abcdef-7.tmp"));
+  EXPECT_TRUE(folder_.Exists("sqv64-staged-0123456789abcdef-8.tmp2"));
   EXPECT_TRUE(folder_.Exists("crash-left.tmp"));
+  EXPECT_TRUE(folder_.Exists("a.hdr"));
   EXPECT_EQ(EntryCount(), 3u);
 }
 
