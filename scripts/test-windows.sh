@@ -217,6 +217,7 @@ step "black-box protocol tests against the service"
 begin=$SECONDS
 echo "== protocol_blackbox_tests" >>"$log"
 SQV64_TEST_HOST=127.0.0.1 SQV64_TEST_PORT=$port SQV64_TEST_FOLDER=$folder \
+  SQV64_TEST_SERVER_FOLDER='C:\sqv64\' \
   "$blackbox" --gtest_brief=1 >>"$log" 2>&1 </dev/null || fail "black-box protocol tests"
 step "black-box: $(passed_count) passed ($((SECONDS - begin)) s)"
 

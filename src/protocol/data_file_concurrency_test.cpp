@@ -1,0 +1,96 @@
+// Many clients at once listing, fetching, saving and deleting: every reply
+// stays whole and consistent.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "fixtures/data_file_fixtures.h"
+#include "protocol/test_server.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::TestServer;
+
+std::string Flight(const std::string& registration, std::uint64_t flight_data) {
+  fixtures::PlainFileDescription file;
+  file.record.items = {{"A/C type", "A320"}, {"Reg.No.", registration}};
+  file.flight_data_length = flight_data;
+  return fixtures::PlainFileBytes(file);
+}
+
+// Whether a list reply is a whole number of records numbered 0, 1, 2, ...
+// followed by a trailer whose length fits.
+bool IsWholeList(const std::string& reply) {
+  if (reply.size() < 2) return false;
+  std::size_t length = static_cast<unsigned char>(reply[reply.size() - 2]) |
+                       static_cast<std::size_t>(static_cast<unsigned char>(reply.back())) << 8;
+  if (length + 2 > reply.size()) return false;
+  std::size_t records = reply.size() - length - 2;
+  if (records % fixtures::kRecordSize != 0 || reply[reply.size() - 3] != '\t') return false;
+  for (std::size_t i = 0; i < records / fixtures::kRecordSize; ++i) {
+    if (static_cast<unsigned char>(reply[i * fixtures::kRecordSize]) != (i & 0xFF)) return false;
+  }
+  return true;
+}
+
+TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
+  TestServer server;
+  const std::string version_a = Flight("RA-00001", 300000);
+  const std::string version_b = Flight("RA-00002", 700000);
+  server.store().Write("shared.quv", version_a);
+  for (int i = 0; i < 20; ++i) server.store().Write("f" + std::to_string(i) + ".hdr", version_a);
+
+  std::atomic<int> bad_lists{0}, bad_fetches{0}, lists{0}, fetches{0}, saves{0}, deletes{0};
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 50; ++c) {
+    clients.emplace_back([&, c] {
+      ProtocolClient client = server.Client(c % 2 == 0 ? "127.0.0.1" : "::1");
+      std::string own = "own" + std::to_string(c) + ".hdr";
+      for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+        switch (c % 4) {
+          case 0: {
+            ProtocolReply reply = client.Run("c", "File list");
+            ++lists;
+            if (reply.end != ProtocolReply::End::kClosed || !IsWholeList(reply.bytes)) ++bad_lists;
+            break;
+          }
+          case 1: {
+            ProtocolReply reply = client.Run("c", "File copying from server shared.quv");
+            ++fetches;
+            if (reply.bytes != version_a && reply.bytes != version_b) ++bad_fetches;
+            break;
+          }
+          case 2:
+            client.Run("c", "File saving into server database shared.quv",
+                       round % 2 == 0 ? version_b : version_a);
+            ++saves;
+            break;
+          case 3: {
+            client.Run("c", "File saving into server database " + own, version_a);
+            ProtocolReply reply = client.Run("c", "File deleting from server database " + own);
+            ++deletes;
+            if (reply.bytes.size() % fixtures::kRecordSize != 0) ++bad_lists;
+            break;
+          }
+        }
+      }
+    });
+  }
+  for (auto& client : clients) client.join();
+
+  EXPECT_EQ(bad_lists, 0);
+  EXPECT_EQ(bad_fetches, 0);
+  EXPECT_GT(lists, 0);
+  EXPECT_GT(fetches, 0);
+  EXPECT_GT(saves, 0);
+  EXPECT_GT(deletes, 0);
+  EXPECT_EQ(server.Client().Run("c", "GetOK").bytes, "OK");
+  std::string shared = server.store().Read("shared.quv");
+  EXPECT_TRUE(shared == version_a || shared == version_b);
+}
+
+}  // namespace
+}  // namespace sqv64
