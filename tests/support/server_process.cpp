@@ -39,9 +39,9 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-pid_t Spawn(std::vector<std::string> arguments, const std::map<std::string, std::string>& extra,
-            const std::filesystem::path& output) {
-  arguments.insert(arguments.begin(), SQV64_SERVER_EXECUTABLE);
+pid_t Spawn(const std::string& executable, std::vector<std::string> arguments,
+            const std::map<std::string, std::string>& extra, const std::filesystem::path& output) {
+  arguments.insert(arguments.begin(), executable);
   std::vector<std::string> environment = Environment(extra);
   std::vector<char*> argv = Pointers(arguments);
   std::vector<char*> envp = Pointers(environment);
@@ -79,17 +79,23 @@ std::uint16_t FreePort() {
   return probe.local_endpoint().port();
 }
 
-ProcessResult RunServerExecutable(const std::vector<std::string>& arguments,
-                                  const std::map<std::string, std::string>& environment) {
+ProcessResult RunExecutable(const std::string& executable,
+                            const std::vector<std::string>& arguments,
+                            const std::map<std::string, std::string>& environment) {
   std::filesystem::path output =
       std::filesystem::temp_directory_path() /
       ("sqv64-output-" + std::to_string(getpid()) + "-" +
        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   ProcessResult result;
-  result.exit_status = Wait(Spawn(arguments, environment, output));
+  result.exit_status = Wait(Spawn(executable, arguments, environment, output));
   result.output = ReadAll(output);
   std::filesystem::remove(output);
   return result;
+}
+
+ProcessResult RunServerExecutable(const std::vector<std::string>& arguments,
+                                  const std::map<std::string, std::string>& environment) {
+  return RunExecutable(SQV64_SERVER_EXECUTABLE, arguments, environment);
 }
 
 ServerProcess::ServerProcess(const std::filesystem::path& folder,
@@ -98,7 +104,7 @@ ServerProcess::ServerProcess(const std::filesystem::path& folder,
   port_ = FreePort();
   std::ofstream(folder / "port.txt") << port_ << "\r\n";
   environment.emplace("SQV64_IMAGE_PATH", (folder / "sqv64").string());
-  pid_ = Spawn({}, environment, output_path_);
+  pid_ = Spawn(SQV64_SERVER_EXECUTABLE, {}, environment, output_path_);
   ProtocolClient client("127.0.0.1", port_, std::chrono::seconds(2));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (client.Run("test", "GetOK").bytes != "OK") {

@@ -22,8 +22,13 @@ struct ProcessResult {
   std::string output;    // standard output and standard error together
 };
 
-// Runs the server executable with `arguments` and `environment` (added to
-// this process's environment) to its end.
+// Runs `executable` with `arguments` and `environment` (added to this
+// process's environment) to its end.
+ProcessResult RunExecutable(const std::string& executable,
+                            const std::vector<std::string>& arguments,
+                            const std::map<std::string, std::string>& environment = {});
+
+// The same for the server executable.
 ProcessResult RunServerExecutable(const std::vector<std::string>& arguments,
                                   const std::map<std::string, std::string>& environment);
 
