@@ -10,6 +10,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ class WeatherFiles {
   std::shared_lock<std::shared_mutex> LockForReading() {
     return std::shared_lock<std::shared_mutex>(mutex_);
   }
+
+  // A client's copy of the file at `path` (a full 8-bit path): its whole
+  // content, read under the lock, or nullopt when it cannot be opened. A
+  // read error throws platform::IoError.
+  std::optional<std::string> CopyOf(const std::string& path);
 
  private:
   const WorkingFolder& folder_;

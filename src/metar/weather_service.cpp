@@ -105,16 +105,7 @@ bool WeatherService::IsWeatherFile(const std::string& path) const {
 }
 
 std::optional<std::string> WeatherService::ReadWeatherFile(const std::string& path) {
-  using namespace platform;
-  auto lock = files_.LockForReading();
-  auto file = folder_.platform().OpenFile(path, FileAccess::kRead, FileShare::kRead,
-                                          FileCreation::kOpenExisting);
-  if (file == nullptr)
-    return std::nullopt;
-  std::string content(static_cast<std::size_t>(file->Size()), '\0');
-  content.resize(file->Read(content.data(), content.size()));
-  file->Close();
-  return content;
+  return files_.CopyOf(path);
 }
 
 }  // namespace sqv64
