@@ -115,6 +115,19 @@ TEST_F(WeatherServiceTest, ClientCommandsFromManyThreadsWhileTheEventThreadRuns)
   EXPECT_EQ(test_.Read("metar/metar.ini"), settings);
 }
 
+TEST_F(WeatherServiceTest, TheProductionWiringStartsAndStopsPromptly) {
+  // The machine's clock: the first settings run would come after 5 s.
+  WeatherService service(test_.folder());
+  service.Start();
+  std::this_thread::sleep_for(milliseconds(50));
+  auto started = std::chrono::steady_clock::now();
+  service.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  service.Start();  // not again after a stop
+  service.MarkSettingsChanged();
+  EXPECT_TRUE(service.OkChang());
+}
+
 TEST_F(WeatherServiceTest, ReadWeatherFileCopiesWholeFiles) {
   WeatherService service(test_.folder(), Options());
   test_.Write("metar/uuee.txt", "2020/09/14 08:00\r\nUUEE 140800Z\r\n");
