@@ -1,0 +1,45 @@
+"""A read-only FTP server on 127.0.0.1 for the weather service's tests.
+
+Usage: ftp_test_server.py ROOT PORT_FILE STOP_FILE
+
+Serves ROOT to the user "Anonymous" with an empty password (and to the usual
+anonymous user), writes the port it listens on to PORT_FILE once it is ready,
+and ends when STOP_FILE appears, or after five minutes at the latest.
+"""
+import logging
+import os
+import sys
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+
+def main():
+    root, port_file, stop_file = sys.argv[1:4]
+    logging.basicConfig(level=logging.WARNING)
+    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user("Anonymous", "", root, perm="elr")
+    authorizer.add_anonymous(root)
+
+    class Handler(FTPHandler):
+        pass
+
+    Handler.authorizer = authorizer
+    server = FTPServer(("127.0.0.1", 0), Handler)
+    port = server.socket.getsockname()[1]
+    with open(port_file + ".part", "w") as out:
+        out.write(str(port))
+    os.replace(port_file + ".part", port_file)
+
+    deadline = time.monotonic() + 300
+    while not os.path.exists(stop_file) and time.monotonic() < deadline:
+        server.serve_forever(timeout=0.1, blocking=False, handle_exit=False)
+    server.close_all()
+
+
+if __name__ == "__main__":
+    main()

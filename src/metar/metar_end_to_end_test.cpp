@@ -1,0 +1,205 @@
+// The FTP client, the download runs and the whole weather service against a
+// real FTP server: Debian's pyftpdlib, started here on 127.0.0.1, serving a
+// tree shaped like the weather-observation service's.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "metar/airport_commands.h"
+#include "metar/airport_list.h"
+#include "metar/metar_download.h"
+#include "metar/weather_service.h"
+#include "metar/weather_test_folder.h"
+#include "support/temporary_folder.h"
+
+namespace sqv64 {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using testing_support::TemporaryFolder;
+using testing_support::WeatherTestFolder;
+
+constexpr const char* kPython = "/usr/bin/python3";
+
+template <typename Condition>
+bool Eventually(Condition condition) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  return true;
+}
+
+// Moves the clock on by `step` at a time, giving the event thread a moment
+// after each step, until `condition` holds.
+template <typename Condition>
+bool AdvanceUntil(ManualTimerClock& clock, milliseconds step, Condition condition) {
+  return Eventually([&] {
+    if (condition())
+      return true;
+    clock.Advance(step);
+    return false;
+  });
+}
+
+// pyftpdlib serving `root` for as long as the object lives.
+class PyftpdlibServer {
+ public:
+  static bool Available() {
+    return fs::exists(kPython) &&
+           std::system((std::string(kPython) + " -c \"import pyftpdlib\" 2>/dev/null").c_str()) ==
+               0;
+  }
+
+  explicit PyftpdlibServer(const fs::path& root) {
+    fs::path port_file = control_.path() / "port";
+    std::string command = std::string(kPython) + " \"" + SQV64_FTP_TEST_SERVER + "\" \"" +
+                          root.string() + "\" \"" + port_file.string() + "\" \"" +
+                          (control_.path() / "stop").string() + "\"";
+    runner_ = std::thread([command] { std::system(command.c_str()); });
+    if (Eventually([&] { return fs::exists(port_file); }))
+      port_ = static_cast<std::uint16_t>(std::stoi(control_.Read("port")));
+  }
+  ~PyftpdlibServer() {
+    control_.Write("stop", "");
+    runner_.join();
+  }
+
+  std::uint16_t port() const { return port_; }
+
+ private:
+  TemporaryFolder control_;
+  std::thread runner_;
+  std::uint16_t port_ = 0;
+};
+
+const std::string kUuee0800 = "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n";
+const std::string kUuee0830 = "2020/09/14 08:30\nUUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG\n";
+const std::string kUudd0800 = "2020/09/14 08:00\nUUDD 140800Z 00000MPS 9999 SCT030 14/09 Q1016\n";
+
+// The same reports as an airport file holds them.
+std::string Filed(const std::string& served) {
+  std::string filed;
+  for (char byte : served) {
+    if (byte == '\n')
+      filed += '\r';
+    filed += byte;
+  }
+  return filed;
+}
+
+class MetarEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!PyftpdlibServer::Available())
+      GTEST_SKIP() << "pyftpdlib is not installed";
+    Serve("stations/UUEE.TXT", kUuee0800);
+    Serve("stations/UUDD.TXT", kUudd0800);
+    Serve("stations/KJFK.TXT", "2020/09/14 08:00\nKJFK 140800Z 00000KT 10SM CLR 20/10 A3000\n");
+    Serve("cycles/12Z.TXT", kUuee0800 + "\n" + kUudd0800 + "\n" +
+                                "2020/09/14 12:00\nKJFK 141200Z 00000KT 10SM CLR 20/10 A3000\n");
+    server_ = std::make_unique<PyftpdlibServer>(served_.path());
+    ASSERT_NE(server_->port(), 0) << "the FTP server did not start";
+  }
+
+  void Serve(const std::string& name, const std::string& content) {
+    served_.Write("data/observations/metar/" + name, content);
+  }
+
+  TemporaryFolder served_;
+  std::unique_ptr<PyftpdlibServer> server_;
+  WeatherTestFolder test_;
+};
+
+TEST_F(MetarEndToEndTest, StationRunsFileTheServedReportsOnceEach) {
+  WeatherState state;
+  state.settings.ftp_host = "127.0.0.1";
+  state.settings.ftp_port = server_->port();
+  AddAirports(test_.files(), "UUEEUUDD");
+  ASSERT_EQ(LoadAirportList(test_.files(), state.airport_list), -1);
+  FtpClient ftp(test_.platform());
+  MetarDownload download(
+      test_.files(), state, ftp, [](int low, int) { return low; },
+      MetarDownloadOptions{
+          {std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)},
+          milliseconds(0)});
+  download.MetarData2();
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
+  EXPECT_FALSE(test_.Exists("metar/kjfk.txt"));
+
+  download.MetarData2();
+  EXPECT_EQ(download.wanted_stations().size(), 2u);
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
+}
+
+TEST_F(MetarEndToEndTest, ACycleRunOfDownloadTypeOneFilesEveryStation) {
+  WeatherState state;
+  state.settings.ftp_host = "127.0.0.1";
+  state.settings.ftp_port = server_->port();
+  state.settings.download_type = 1;
+  state.last_cycle_hour = 14;
+  FtpClient ftp(test_.platform());
+  MetarDownload download(
+      test_.files(), state, ftp, [](int low, int) { return low; },
+      MetarDownloadOptions{
+          {std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)},
+          milliseconds(0)});
+  download.MetarData1();
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
+  EXPECT_EQ(test_.Read("metar/kjfk.txt"),
+            Filed("2020/09/14 12:00\nKJFK 141200Z 00000KT 10SM CLR 20/10 A3000\n"));
+  EXPECT_FALSE(ftp.Connected());
+}
+
+TEST_F(MetarEndToEndTest, TheServiceCollectsTheAirportsAClientAdds) {
+  ManualTimerClock clock;
+  WeatherServiceOptions options;
+  options.timer_clock = &clock;
+  options.own_addresses = [] { return std::vector<std::string>{"192.0.2.10"}; };
+  options.ftp_timeouts = {std::chrono::seconds(10), std::chrono::seconds(10),
+                          std::chrono::seconds(10)};
+  options.session_pause = milliseconds(0);
+  WeatherService service(test_.folder(), options);
+  service.Start();
+
+  service.SaveMetarSettings("Proxy.Type=fpcmNone\r\nftp.host=127.0.0.1\r\nftp.port=" +
+                            std::to_string(server_->port()) + "\r\n");
+  service.MarkSettingsChanged();
+  service.AddAirports("UUEEUUDD");
+  service.MarkSettingsChanged();
+  // The settings run 5 s later, the first station run 5 s after that.
+  ASSERT_TRUE(AdvanceUntil(clock, milliseconds(1000), [&] {
+    return test_.Read("metar/uuee.txt") == Filed(kUuee0800) &&
+           test_.Read("metar/uudd.txt") == Filed(kUudd0800);
+  }));
+
+  // A later run, 15 minutes on, brings the new report and nothing twice.
+  Serve("stations/UUEE.TXT", kUuee0800 + "\n" + kUuee0830);
+  ASSERT_TRUE(AdvanceUntil(clock, milliseconds(10000), [&] {
+    return test_.Read("metar/uuee.txt").size() > Filed(kUuee0800).size();
+  }));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800 + kUuee0830));
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
+
+  std::string codes = service.ListAirports();
+  EXPECT_TRUE(codes == "uueeuudd" || codes == "uudduuee") << codes;
+  service.RemoveAirports("UUDD");
+  service.SetSettingsChanged();
+  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
+  EXPECT_EQ(service.ReadWeatherFile(test_.folder().PathOf("metar\\uuee.txt")),
+            Filed(kUuee0800 + kUuee0830));
+  service.Stop();
+}
+
+}  // namespace
+}  // namespace sqv64

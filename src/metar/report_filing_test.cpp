@@ -1,0 +1,239 @@
+#include "metar/report_filing.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "metar/recording_platform.h"
+#include "metar/weather_test_folder.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::RecordingPlatform;
+using testing_support::WeatherTestFolder;
+
+struct Report {
+  std::string time_line;
+  std::string report_line;
+};
+
+// A downloaded file as the weather server writes it: time line, report line
+// and a blank separator, LF line ends.
+std::string Downloaded(const std::vector<Report>& reports) {
+  std::string text;
+  for (const Report& report : reports)
+    text += report.time_line + "\n" + report.report_line + "\n\n";
+  return text;
+}
+
+// The same records as an airport file holds them.
+std::string Filed(const std::vector<Report>& reports) {
+  std::string text;
+  for (const Report& report : reports)
+    text += report.time_line + "\r\n" + report.report_line + "\r\n";
+  return text;
+}
+
+const Report kFirst{"2020/09/14 08:00", "UUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG"};
+const Report kSecond{"2020/09/14 08:30", "UUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG"};
+const Report kThird{"2020/09/14 09:00", "UUEE 140900Z 19004MPS CAVOK 17/08 Q1014 NOSIG"};
+
+class ReportFilingTest : public ::testing::Test {
+ protected:
+  void File(const std::string& downloaded, std::int16_t download_type = 0) {
+    test_.Write("metar/tmp.", downloaded);
+    FileDownloadedReports(test_.files(), download_type);
+  }
+
+  WeatherTestFolder test_;
+};
+
+TEST_F(ReportFilingTest, ReportsAreAppendedInOrderOnceEach) {
+  test_.Write("metar/uuee.txt", "");
+  File(Downloaded({kFirst, kSecond, kThird}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond, kThird}));
+  File(Downloaded({kSecond, kThird, kFirst}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond, kThird}));
+  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
+}
+
+TEST_F(ReportFilingTest, AStationWithoutAFileIsFiledOnlyInDownloadTypeOne) {
+  const Report other{"2020/09/14 08:00", "UUDD 140800Z 00000MPS CAVOK"};
+  File(Downloaded({other}), 0);
+  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
+  File(Downloaded({other}), 2);
+  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
+  File(Downloaded({other}), 1);
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed({other}));
+}
+
+TEST_F(ReportFilingTest, TheStationCodeIsTheFirstWordAfterLeadingBlanks) {
+  test_.Write("metar/uuee.txt", "");
+  const Report indented{"2020/09/14 08:00", " \t UUEE 140800Z 18003MPS"};
+  File(Downloaded({indented}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({indented}));
+}
+
+TEST_F(ReportFilingTest, ATimeLineAtTheEndWithoutAReportIsDropped) {
+  test_.Write("metar/uuee.txt", "");
+  File(Downloaded({kFirst}) + kSecond.time_line + "\n");
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst}));
+}
+
+TEST_F(ReportFilingTest, CrLfLinesAndAMissingLastSeparatorAreRead) {
+  test_.Write("metar/uuee.txt", "");
+  File(kFirst.time_line + "\r\n" + kFirst.report_line + "\r\n\r\n" + kSecond.time_line + "\r\n" +
+       kSecond.report_line);
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond}));
+}
+
+TEST_F(ReportFilingTest, NoDownloadedFileFilesNothing) {
+  test_.Write("metar/uuee.txt", "");
+  FileDownloadedReports(test_.files(), 1);
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), "");
+}
+
+TEST_F(ReportFilingTest, AFirstWordThatIsNoAirportCodeNamesNoFile) {
+  File(Downloaded({{"2020/09/14 08:00", "..\\..\\evil 140800Z"},
+                   {"2020/09/14 08:00", "../evil 140800Z"},
+                   {"2020/09/14 08:00", "METAR UUEE 140800Z"},
+                   {"2020/09/14 08:00", "UU.E 140800Z"}}),
+       1);
+  EXPECT_FALSE(test_.Exists("evil.txt"));
+  EXPECT_FALSE(test_.Exists("metar/evil.txt"));
+  EXPECT_FALSE(test_.Exists("metar/metar.txt"));
+  EXPECT_FALSE(test_.Exists("metar/uu.e.txt"));
+}
+
+TEST(ReportFilingErrorTest, AWriteErrorEndsTheFilingAndClosesEveryFile) {
+  WeatherTestFolder test;
+  RecordingPlatform platform;
+  WorkingFolder folder(platform, test.folder().path());
+  WeatherFiles files(folder);
+  test.Write("metar/uudd.txt", "");
+  test.Write("metar/uuee.txt", "");
+  test.Write("metar/tmp.", Downloaded({kFirst, {"2020/09/14 08:00", "UUDD 140800Z"}}));
+  platform.FailWritesTo("uuee.txt");
+  EXPECT_THROW(FileDownloadedReports(files, 0), platform::IoError);
+  EXPECT_EQ(platform.open_files(), 0);
+  // The reports after the failing one are not filed.
+  EXPECT_EQ(test.Read("metar/uudd.txt"), "");
+}
+
+class ArchiveTest : public ReportFilingTest {};
+
+TEST_F(ArchiveTest, TheFourteenthKeepsTheOldMonthAndTheFifteenthArchivesIt) {
+  const Report august{"2020/08/31 23:30", "UUEE 312330Z 00000MPS CAVOK"};
+  const Report fourteenth{"2020/09/14 00:00", "UUEE 140000Z 00000MPS CAVOK"};
+  const Report fifteenth{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({august}));
+  File(Downloaded({fourteenth}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({august, fourteenth}));
+  EXPECT_FALSE(test_.Exists("metar/archive/2020_08"));
+
+  File(Downloaded({fifteenth}));
+  EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({fourteenth, fifteenth}));
+}
+
+TEST_F(ArchiveTest, TheSameMonthAYearEarlierIsNotArchived) {
+  const Report last_year{"2019/09/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/20 00:00", "UUEE 200000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({last_year}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({last_year, now}));
+  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
+}
+
+TEST_F(ArchiveTest, TwoEarlierMonthsGoIntoTheFolderOfTheFirstLine) {
+  const Report july{"2020/07/30 00:00", "UUEE 300000Z 00000MPS CAVOK"};
+  const Report august{"2020/08/02 00:00", "UUEE 020000Z 00000MPS CAVOK"};
+  const Report september{"2020/09/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({july, august, september}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/archive/2020_07/uuee.txt"), Filed({july, august}));
+  EXPECT_FALSE(test_.Exists("metar/archive/2020_08"));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({september, now}));
+}
+
+TEST_F(ArchiveTest, RecordsTheArchiveHoldsAlreadyAreNotAppendedAgain) {
+  const Report july{"2020/07/30 00:00", "UUEE 300000Z 00000MPS CAVOK"};
+  const Report august{"2020/08/02 00:00", "UUEE 020000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  // An earlier archiving appended July but could not replace the airport
+  // file.
+  test_.Write("metar/archive/2020_07/uuee.txt", Filed({july}));
+  test_.Write("metar/uuee.txt", Filed({july, august}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/archive/2020_07/uuee.txt"), Filed({july, august}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({now}));
+}
+
+TEST_F(ArchiveTest, RecordsWhoseMonthIsNoMonthAreDroppedAndOthersOfTheMonthKept) {
+  const Report odd{"2020/13/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report august{"2020/08/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report other_station{"2020/08/01 00:00", "UUDD 010000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({august, odd, other_station}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({now}));
+}
+
+TEST_F(ArchiveTest, ReportLinesWithLeadingBlanksAreArchivedNotLost) {
+  const Report august{"2020/08/01 00:00", " UUEE 010000Z 00000MPS CAVOK"};
+  const Report september{"2020/09/01 00:00", "\tUUEE 010000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({august, september}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({september, now}));
+}
+
+TEST_F(ArchiveTest, AFirstLineThatIsNoDateArchivesNothing) {
+  const Report odd{"..\\..\\x/08/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test_.Write("metar/uuee.txt", Filed({odd}));
+  File(Downloaded({now}));
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({odd, now}));
+  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
+}
+
+TEST(ArchiveReplacementTest, TheAirportFileIsReplacedByARenameNeverDeletedFirst) {
+  WeatherTestFolder test;
+  RecordingPlatform platform;
+  WorkingFolder folder(platform, test.folder().path());
+  WeatherFiles files(folder);
+  const Report august{"2020/08/31 23:30", "UUEE 312330Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test.Write("metar/uuee.txt", Filed({august}));
+  test.Write("metar/tmp.", Downloaded({now}));
+  FileDownloadedReports(files, 0);
+  std::string airport = folder.PathOf("metar\\uuee.txt");
+  EXPECT_EQ(platform.replaced(), (std::vector<std::pair<std::string, std::string>>{
+                                     {folder.PathOf("metar\\archive\\tmp."), airport}}));
+  for (const std::string& deleted : platform.deleted())
+    EXPECT_NE(deleted, airport);
+  EXPECT_EQ(test.Read("metar/uuee.txt"), Filed({now}));
+  EXPECT_EQ(platform.open_files(), 0);
+}
+
+TEST(ArchiveErrorTest, AnArchiveWriteErrorClosesEveryFileAndKeepsTheAirportFile) {
+  WeatherTestFolder test;
+  RecordingPlatform platform;
+  WorkingFolder folder(platform, test.folder().path());
+  WeatherFiles files(folder);
+  const Report august{"2020/08/31 23:30", "UUEE 312330Z 00000MPS CAVOK"};
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  test.Write("metar/uuee.txt", Filed({august}));
+  test.Write("metar/tmp.", Downloaded({now}));
+  platform.FailWritesTo("2020_08\\uuee.txt");
+  EXPECT_THROW(FileDownloadedReports(files, 0), platform::IoError);
+  EXPECT_EQ(platform.open_files(), 0);
+  EXPECT_EQ(test.Read("metar/uuee.txt"), Filed({august, now}));
+}
+
+}  // namespace
+}  // namespace sqv64
