@@ -3,12 +3,11 @@
 namespace sqv64 {
 namespace {
 
+// Station codes are Latin letters and digits; anything else would make a
+// file name the weather server never uses.
 bool IsLetterOrDigit(unsigned char byte) {
-  bool ascii =
-      (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z');
-  // Windows-1251: А to я, then Ё and ё.
-  bool cyrillic = byte >= 0xC0 || byte == 0xA8 || byte == 0xB8;
-  return ascii || cyrillic;
+  return (byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+         (byte >= 'a' && byte <= 'z');
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Which texts may serve as an airport code. A code names the file
-// "metar\<code>.txt", so only four letters or digits are accepted: ASCII
-// letters and digits, and the Cyrillic letters of Windows-1251. Separators,
-// dots, spaces and control bytes never reach a file name this way.
+// "metar\<code>.txt", so only four Latin letters or digits are accepted.
+// Separators, dots, spaces and control bytes never reach a file name this
+// way.
 //
 // Pure; may run on any thread.
 #pragma once

@@ -41,10 +41,10 @@ TEST(MetarTextTest, StationCodeOfIsTheFirstFourBytesInUpperCase) {
 }
 
 TEST(MetarTextTest, AirportCodesAreFourLettersOrDigits) {
-  for (const char* code : {"UUEE", "uudd", "K2J3", "\xD3\xD3\xC5\xA8"})
+  for (const char* code : {"UUEE", "uudd", "K2J3"})
     EXPECT_TRUE(IsAirportCode(code)) << code;
-  for (const char* code :
-       {"UUE", "UUEEX", "U/EE", "U\\EE", "..\\a", "UU.E", "UU E", "\x01UEE", "UU:E", "UU*E"})
+  for (const char* code : {"UUE", "UUEEX", "U/EE", "U\\EE", "..\\a", "UU.E", "UU E", "\x01UEE",
+                           "UU:E", "UU*E", "\xD3\xD3\xC5\xA8"})
     EXPECT_FALSE(IsAirportCode(code)) << code;
   EXPECT_FALSE(IsAirportCode(std::string_view("UU\0E", 4)));
 }

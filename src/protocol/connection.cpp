@@ -38,6 +38,9 @@ asio::awaitable<std::size_t> Connection::ReadWithTimeout(char* buffer, std::size
   std::size_t received = co_await socket_.async_read_some(
       asio::buffer(buffer, size), asio::redirect_error(asio::use_awaitable, error));
   StopIdleTimer();
+  if (aborted_) {
+    throw asio::system_error(asio::error::operation_aborted);
+  }
   if (error == asio::error::eof) {
     co_return 0;
   }
@@ -98,6 +101,12 @@ asio::awaitable<void> Connection::Send(std::string_view bytes) {
 void Connection::Reset() {
   asio::error_code ignored;
   socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+  socket_.close(ignored);
+}
+
+void Connection::Abort() {
+  aborted_ = true;
+  asio::error_code ignored;
   socket_.close(ignored);
 }
 

@@ -41,6 +41,10 @@ class Connection {
   void Reset();
   // Ends the connection normally.
   void Close();
+  // Ends the connection from outside its coroutine (the server stopping):
+  // whatever it was waiting for fails, so a payload cut this way is never
+  // taken for a whole one. Runs on the connection's executor.
+  void Abort();
 
   // Runs `work` on the blocking-work threads and resumes with its result (or
   // its exception) on this connection's executor.
@@ -65,6 +69,7 @@ class Connection {
   std::chrono::milliseconds idle_timeout_;
   asio::steady_timer idle_timer_;
   std::uint64_t idle_generation_ = 0;
+  bool aborted_ = false;
   std::string pending_;  // bytes received after the request line's LF
 };
 

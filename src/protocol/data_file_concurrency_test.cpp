@@ -23,14 +23,18 @@ std::string Flight(const std::string& registration, std::uint64_t flight_data) {
 // Whether a list reply is a whole number of records numbered 0, 1, 2, ...
 // followed by a trailer whose length fits.
 bool IsWholeList(const std::string& reply) {
-  if (reply.size() < 2) return false;
+  if (reply.size() < 2)
+    return false;
   std::size_t length = static_cast<unsigned char>(reply[reply.size() - 2]) |
                        static_cast<std::size_t>(static_cast<unsigned char>(reply.back())) << 8;
-  if (length + 2 > reply.size()) return false;
+  if (length + 2 > reply.size())
+    return false;
   std::size_t records = reply.size() - length - 2;
-  if (records % fixtures::kRecordSize != 0 || reply[reply.size() - 3] != '\t') return false;
+  if (records % fixtures::kRecordSize != 0 || reply[reply.size() - 3] != '\t')
+    return false;
   for (std::size_t i = 0; i < records / fixtures::kRecordSize; ++i) {
-    if (static_cast<unsigned char>(reply[i * fixtures::kRecordSize]) != (i & 0xFF)) return false;
+    if (static_cast<unsigned char>(reply[i * fixtures::kRecordSize]) != (i & 0xFF))
+      return false;
   }
   return true;
 }
@@ -40,7 +44,8 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
   const std::string version_a = Flight("RA-00001", 300000);
   const std::string version_b = Flight("RA-00002", 700000);
   server.store().Write("shared.quv", version_a);
-  for (int i = 0; i < 20; ++i) server.store().Write("f" + std::to_string(i) + ".hdr", version_a);
+  for (int i = 0; i < 20; ++i)
+    server.store().Write("f" + std::to_string(i) + ".hdr", version_a);
 
   std::atomic<int> bad_lists{0}, bad_fetches{0}, lists{0}, fetches{0}, saves{0}, deletes{0};
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -54,13 +59,15 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
           case 0: {
             ProtocolReply reply = client.Run("c", "File list");
             ++lists;
-            if (reply.end != ProtocolReply::End::kClosed || !IsWholeList(reply.bytes)) ++bad_lists;
+            if (reply.end != ProtocolReply::End::kClosed || !IsWholeList(reply.bytes))
+              ++bad_lists;
             break;
           }
           case 1: {
             ProtocolReply reply = client.Run("c", "File copying from server shared.quv");
             ++fetches;
-            if (reply.bytes != version_a && reply.bytes != version_b) ++bad_fetches;
+            if (reply.bytes != version_a && reply.bytes != version_b)
+              ++bad_fetches;
             break;
           }
           case 2:
@@ -72,14 +79,16 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
             client.Run("c", "File saving into server database " + own, version_a);
             ProtocolReply reply = client.Run("c", "File deleting from server database " + own);
             ++deletes;
-            if (reply.bytes.size() % fixtures::kRecordSize != 0) ++bad_lists;
+            if (reply.bytes.size() % fixtures::kRecordSize != 0)
+              ++bad_lists;
             break;
           }
         }
       }
     });
   }
-  for (auto& client : clients) client.join();
+  for (auto& client : clients)
+    client.join();
 
   EXPECT_EQ(bad_lists, 0);
   EXPECT_EQ(bad_fetches, 0);

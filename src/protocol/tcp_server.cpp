@@ -121,7 +121,7 @@ void TcpServer::Stop() {
     std::unique_lock<std::mutex> lock(mutex_);
     stopping_ = true;
     for (const auto& connection : connections_) {
-      asio::post(connection->executor(), [connection] { connection->Close(); });
+      asio::post(connection->executor(), [connection] { connection->Abort(); });
     }
     all_closed_.wait(lock, [this] { return connections_.empty(); });
   }

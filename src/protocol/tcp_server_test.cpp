@@ -88,11 +88,11 @@ TEST(TcpServer, GetArptSendsTheAirportList) {
   EXPECT_EQ(server.Client().Run("c", "GetArpt").bytes, "uueeuudd");
 }
 
-TEST(TcpServer, StopEndsOpenConnections) {
+TEST(TcpServer, StopEndsOpenConnectionsWithoutActingOnTheirPayload) {
   TestServer server;
   ProtocolReply reply;
   std::thread waiting([&] { reply = server.Client().RunRaw("c\tSetArpt\nUU", false); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   server.server().Stop();
   waiting.join();
   EXPECT_NE(reply.end, End::kTimedOut);

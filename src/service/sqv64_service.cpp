@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "metar/metar_settings.h"
+#include "metar/weather_service.h"
 #include "protocol/command_context.h"
 #include "protocol/command_dispatcher.h"
 #include "protocol/tcp_server.h"
@@ -16,16 +18,22 @@ namespace {
 
 constexpr std::string_view kDefaultWorkingFolder = "c:\\";
 
-// Until the weather side is wired in, its commands do nothing.
-class NoWeather final : public WeatherCommands {
+// The protocol's view of the weather side.
+class WeatherCommandsOf final : public WeatherCommands {
  public:
-  std::string ListAirports() override { return {}; }
-  void SaveMetarSettings(std::string_view) override {}
-  void AddAirports(std::string_view) override {}
-  void RemoveAirports(std::string_view) override {}
-  void MarkSettingsChanged() override {}
-  void SetSettingsChanged() override {}
-  std::optional<std::string> ReadWeatherFile(const std::string&) override { return std::nullopt; }
+  explicit WeatherCommandsOf(WeatherService& weather) : weather_(weather) {}
+  std::string ListAirports() override { return weather_.ListAirports(); }
+  void SaveMetarSettings(std::string_view payload) override { weather_.SaveMetarSettings(payload); }
+  void AddAirports(std::string_view payload) override { weather_.AddAirports(payload); }
+  void RemoveAirports(std::string_view payload) override { weather_.RemoveAirports(payload); }
+  void MarkSettingsChanged() override { weather_.MarkSettingsChanged(); }
+  void SetSettingsChanged() override { weather_.SetSettingsChanged(); }
+  std::optional<std::string> ReadWeatherFile(const std::string& path) override {
+    return weather_.ReadWeatherFile(path);
+  }
+
+ private:
+  WeatherService& weather_;
 };
 
 unsigned NetworkThreads() {
@@ -43,8 +51,10 @@ struct TSQuv64::Components {
 
   WorkingFolder folder;
   EventLog log;
-  NoWeather weather;
-  CommandContext context{folder, log, weather};
+  // Seeds its own random generator from the clock.
+  WeatherService weather{folder};
+  WeatherCommandsOf weather_commands{weather};
+  CommandContext context{folder, log, weather_commands};
   std::unique_ptr<TcpServer> server;
   std::uint16_t port = kDefaultPort;
 };
@@ -55,6 +65,9 @@ TSQuv64::TSQuv64(platform::Platform& platform, ServiceOptions options)
 TSQuv64::~TSQuv64() {
   if (components_ && components_->server) {
     components_->server->Stop();
+  }
+  if (components_) {
+    components_->weather.Stop();
   }
 }
 
@@ -98,6 +111,7 @@ bool TSQuv64::ServiceStart() {
     return false;
   }
   RemoveStaleStagedFiles(parts.folder);
+  EnsureMetarFolders(parts.folder);
   TcpServerOptions server_options;
   server_options.idle_timeout = options_.idle_timeout;
   server_options.network_threads = NetworkThreads();
@@ -106,6 +120,7 @@ bool TSQuv64::ServiceStart() {
     return TCPServerExecute(connection, parts.context);
   });
   parts.server->Start(parts.port);
+  parts.weather.Start();
   return true;
 }
 
@@ -117,6 +132,8 @@ void TSQuv64::ServiceStop() {
   if (parts.server) {
     parts.server->Stop();
   }
+  // The timers go before anything they use.
+  parts.weather.Stop();
   parts.log.WriteLog(parts.log.TimeField() + " STOP");
 }
 

@@ -84,8 +84,9 @@ TEST(Protocol, GetOKAnswersOKOnEveryAddress) {
 }
 
 const std::string kList = "File list";
-const std::string kListRussian = "\xD0\xA1\xD0\xBF\xD0\xB8\xD1\x81\xD0\xBE\xD0\xBA "
-                                 "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xBE\xD0\xB2";
+const std::string kListRussian =
+    "\xD0\xA1\xD0\xBF\xD0\xB8\xD1\x81\xD0\xBE\xD0\xBA "
+    "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB\xD0\xBE\xD0\xB2";
 const std::string kCopyLogged = "File copying from server database ";
 const std::string kCopy = "File copying from server ";
 const std::string kSave = "File saving into server database ";
@@ -96,7 +97,8 @@ const std::string kDelete = "File deleting from server database ";
 class StoreTest : public ::testing::Test {
  protected:
   ~StoreTest() override {
-    for (const auto& name : written_) std::filesystem::remove(server_.folder() / name);
+    for (const auto& name : written_)
+      std::filesystem::remove(server_.folder() / name);
   }
 
   void Write(const std::string& name, const std::string& bytes) {
@@ -124,11 +126,13 @@ class StoreTest : public ::testing::Test {
     auto entries = expected_;
     auto group = [](const std::string& name) { return name.find(".quv") != std::string::npos; };
     auto upper = [](std::string text) {
-      for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (char& c : text)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       return text;
     };
     std::sort(entries.begin(), entries.end(), [&](const auto& a, const auto& b) {
-      if (group(a.first) != group(b.first)) return !group(a.first);
+      if (group(a.first) != group(b.first))
+        return !group(a.first);
       return upper(a.first) < upper(b.first);
     });
     std::string records;
@@ -149,11 +153,13 @@ class StoreTest : public ::testing::Test {
   // Splits a list reply into its records and checks the trailer.
   std::string RecordsOfList(const std::string& reply) {
     EXPECT_GE(reply.size(), 2u);
-    if (reply.size() < 2) return {};
+    if (reply.size() < 2)
+      return {};
     std::size_t length = static_cast<unsigned char>(reply[reply.size() - 2]) |
                          static_cast<std::size_t>(static_cast<unsigned char>(reply.back())) << 8;
     EXPECT_LE(length + 2, reply.size());
-    if (length + 2 > reply.size()) return {};
+    if (length + 2 > reply.size())
+      return {};
     std::string trailer = reply.substr(reply.size() - 2 - length, length);
     std::string folder = server_.server_folder();
     std::string expected_start = folder.substr(0, folder.size() - 1) + "\t";
@@ -177,8 +183,8 @@ class StoreTest : public ::testing::Test {
 fixtures::PlainFileDescription PlainFlight(const std::string& type, const std::string& registration,
                                            bool packed = false) {
   fixtures::PlainFileDescription file;
-  file.record.items = {{"A/C type", type},   {"Reg.No.", registration}, {"Note", "test"},
-                       {"Date", "08.12.2020"}, {"Flight", "SU1402"},       {"Pilot", "Ivanov"},
+  file.record.items = {{"A/C type", type},     {"Reg.No.", registration}, {"Note", "test"},
+                       {"Date", "08.12.2020"}, {"Flight", "SU1402"},      {"Pilot", "Ivanov"},
                        {"Header", "x"}};
   file.packed = packed;
   file.body_length = packed ? 0xFFFFFF00u : std::optional<std::uint32_t>{};
