@@ -14,6 +14,7 @@
 #include "metar/metar_download.h"
 #include "metar/weather_service.h"
 #include "metar/weather_test_folder.h"
+#include "support/ftp_test_server.h"
 #include "support/temporary_folder.h"
 
 namespace sqv64 {
@@ -21,10 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
+using testing_support::FtpTestServer;
 using testing_support::TemporaryFolder;
 using testing_support::WeatherTestFolder;
-
-constexpr const char* kPython = "/usr/bin/python3";
 
 template <typename Condition>
 bool Eventually(Condition condition) {
@@ -49,37 +49,6 @@ bool AdvanceUntil(ManualTimerClock& clock, milliseconds step, Condition conditio
   });
 }
 
-// pyftpdlib serving `root` for as long as the object lives.
-class PyftpdlibServer {
- public:
-  static bool Available() {
-    return fs::exists(kPython) &&
-           std::system((std::string(kPython) + " -c \"import pyftpdlib\" 2>/dev/null").c_str()) ==
-               0;
-  }
-
-  explicit PyftpdlibServer(const fs::path& root) {
-    fs::path port_file = control_.path() / "port";
-    std::string command = std::string(kPython) + " \"" + SQV64_FTP_TEST_SERVER + "\" \"" +
-                          root.string() + "\" \"" + port_file.string() + "\" \"" +
-                          (control_.path() / "stop").string() + "\"";
-    runner_ = std::thread([command] { std::system(command.c_str()); });
-    if (Eventually([&] { return fs::exists(port_file); }))
-      port_ = static_cast<std::uint16_t>(std::stoi(control_.Read("port")));
-  }
-  ~PyftpdlibServer() {
-    control_.Write("stop", "");
-    runner_.join();
-  }
-
-  std::uint16_t port() const { return port_; }
-
- private:
-  TemporaryFolder control_;
-  std::thread runner_;
-  std::uint16_t port_ = 0;
-};
-
 const std::string kUuee0800 = "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n";
 const std::string kUuee0830 = "2020/09/14 08:30\nUUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG\n";
 const std::string kUudd0800 = "2020/09/14 08:00\nUUDD 140800Z 00000MPS 9999 SCT030 14/09 Q1016\n";
@@ -98,14 +67,14 @@ std::string Filed(const std::string& served) {
 class MetarEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!PyftpdlibServer::Available())
+    if (!FtpTestServer::Available())
       GTEST_SKIP() << "pyftpdlib is not installed";
     Serve("stations/UUEE.TXT", kUuee0800);
     Serve("stations/UUDD.TXT", kUudd0800);
     Serve("stations/KJFK.TXT", "2020/09/14 08:00\nKJFK 140800Z 00000KT 10SM CLR 20/10 A3000\n");
     Serve("cycles/12Z.TXT", kUuee0800 + "\n" + kUudd0800 + "\n" +
                                 "2020/09/14 12:00\nKJFK 141200Z 00000KT 10SM CLR 20/10 A3000\n");
-    server_ = std::make_unique<PyftpdlibServer>(served_.path());
+    server_ = std::make_unique<FtpTestServer>(served_.path());
     ASSERT_NE(server_->port(), 0) << "the FTP server did not start";
   }
 
@@ -114,7 +83,7 @@ class MetarEndToEndTest : public ::testing::Test {
   }
 
   TemporaryFolder served_;
-  std::unique_ptr<PyftpdlibServer> server_;
+  std::unique_ptr<FtpTestServer> server_;
   WeatherTestFolder test_;
 };
 

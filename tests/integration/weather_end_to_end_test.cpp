@@ -1,0 +1,99 @@
+// Weather collection end to end: the server process, driven only through
+// the protocol, collects reports from a real FTP server (Debian's pyftpdlib
+// on 127.0.0.1) serving a tree shaped like the weather service's. The
+// server's timers run at their real periods, so this takes tens of seconds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "protocol_client.h"
+#include "support/ftp_test_server.h"
+#include "support/server_process.h"
+#include "support/temporary_folder.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::FtpTestServer;
+using testing_support::ServerProcess;
+using testing_support::TemporaryFolder;
+
+const std::string kUuee0800 = "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n";
+const std::string kUudd0800 = "2020/09/14 08:00\nUUDD 140800Z 00000MPS 9999 SCT030 14/09 Q1016\n";
+const std::string kUudd0830 = "2020/09/14 08:30\nUUDD 140830Z 00000MPS 9999 SCT030 15/09 Q1016\n";
+
+// Reports as an airport file holds them: CR LF line ends.
+std::string Filed(const std::string& served) {
+  std::string filed;
+  for (char byte : served) {
+    if (byte == '\n')
+      filed += '\r';
+    filed += byte;
+  }
+  return filed;
+}
+
+template <typename Condition>
+bool Within(std::chrono::seconds limit, Condition condition) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return true;
+}
+
+TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
+  ASSERT_TRUE(FtpTestServer::Available()) << "pyftpdlib is missing: run scripts/install-deps.sh";
+  TemporaryFolder served;
+  const std::string stations = "data/observations/metar/stations/";
+  served.Write(stations + "UUEE.TXT", kUuee0800);
+  served.Write(stations + "UUDD.TXT", kUudd0800);
+  served.Write(stations + "KJFK.TXT", "2020/09/14 08:00\nKJFK 140800Z 00000KT 10SM CLR\n");
+  served.Write("data/observations/metar/cycles/06Z.TXT", kUuee0800);
+  FtpTestServer ftp(served.path());
+  ASSERT_NE(ftp.port(), 0) << "the FTP server did not start";
+
+  TemporaryFolder folder;
+  ServerProcess server(folder.path());
+  ProtocolClient client("127.0.0.1", server.port());
+  std::string settings = "Proxy.Type=fpcmNone\r\nDwnld.Type=0\r\nftp.host=127.0.0.1\r\nftp.port=" +
+                         std::to_string(ftp.port()) + "\r\n";
+  client.Run("test", "SetMIni", settings);
+  EXPECT_EQ(folder.Read("metar/metar.ini"), settings);
+  client.Run("test", "SetArpt", "UUEEUUDD");
+
+  // A settings-timer run 5 s later, the first station run 5 s after that.
+  ASSERT_TRUE(Within(std::chrono::seconds(40),
+                     [&] {
+                       return folder.Read("metar/uuee.txt") == Filed(kUuee0800) &&
+                              folder.Read("metar/uudd.txt") == Filed(kUudd0800);
+                     }))
+      << "uuee.txt: " << folder.Read("metar/uuee.txt")
+      << "\nuudd.txt: " << folder.Read("metar/uudd.txt");
+  EXPECT_FALSE(folder.Exists("metar/kjfk.txt"));
+
+  std::string airports = client.Run("test", "GetArpt").bytes;
+  EXPECT_TRUE(airports == "uueeuudd" || airports == "uudduuee") << airports;
+  EXPECT_EQ(client.Run("test", "File copying from server metar\\uuee.txt").bytes, Filed(kUuee0800));
+
+  // A new report for UUDD, and a run started anew by adding an airport that
+  // is already there: only the new report arrives, nothing twice, and the
+  // reports already filed stay.
+  served.Write(stations + "UUDD.TXT", kUudd0800 + "\n" + kUudd0830);
+  client.Run("test", "SetArpt", "UUEE");
+  EXPECT_TRUE(Within(std::chrono::seconds(40), [&] {
+    return folder.Read("metar/uudd.txt") == Filed(kUudd0800 + kUudd0830);
+  })) << folder.Read("metar/uudd.txt");
+  EXPECT_EQ(folder.Read("metar/uuee.txt"), Filed(kUuee0800));
+
+  client.Run("test", "DelArpt", "UUDD");
+  EXPECT_FALSE(folder.Exists("metar/uudd.txt"));
+  EXPECT_EQ(client.Run("test", "GetArpt").bytes, "uuee");
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace sqv64
