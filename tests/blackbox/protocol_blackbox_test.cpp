@@ -256,5 +256,26 @@ TEST_F(StoreTest, FilesRoundTripThroughSaveFetchAndDelete) {
   EXPECT_EQ(text.find(kCopy + "new.quv"), std::string::npos);
 }
 
+// Tests keep the weather side away from the real weather server: its
+// downloads go to a loopback port where nothing listens.
+const std::string kLoopbackWeatherSettings =
+    "Proxy.Type=fpcmNone\r\nDwnld.Type=0\r\nftp.host=127.0.0.1\r\nftp.port=9\r\n";
+
+TEST_F(StoreTest, AirportsAreAddedListedAndRemoved) {
+  EXPECT_EQ(Run("SetMIni", kLoopbackWeatherSettings).end, ProtocolReply::End::kClosed);
+  EXPECT_EQ(Run("SetArpt", "UUEEUUDDU").end, ProtocolReply::End::kClosed);
+  std::string airports = Run("GetArpt").bytes;
+  EXPECT_TRUE(airports == "uueeuudd" || airports == "uudduuee") << airports;
+  EXPECT_TRUE(std::filesystem::exists(server_.folder() / "metar" / "uuee.txt"));
+  EXPECT_EQ(Run("File copying from server metar\\uuee.txt").bytes, "");
+  Run("DelArpt", "UUDD");
+  EXPECT_EQ(Run("GetArpt").bytes, "uuee");
+  Run("DelArpt", "UUEE");
+  EXPECT_EQ(Run("GetArpt").bytes, "");
+  std::ifstream settings(server_.folder() / "metar" / "metar.ini", std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(settings)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, kLoopbackWeatherSettings);
+}
+
 }  // namespace
 }  // namespace sqv64

@@ -92,6 +92,12 @@ TEST_F(CtlTest, FilesRoundTripAndFailuresSayWhatWentWrong) {
 }
 
 TEST_F(CtlTest, AirportsAreAddedListedAndRemoved) {
+  // Downloads go to a loopback port where nothing listens, never to the
+  // real weather server.
+  local_.Write("metar.ini", "ftp.host=127.0.0.1\r\nftp.port=9\r\n");
+  ProcessResult settings = Ctl(port(), {"settings", "put", (local_.path() / "metar.ini").string()});
+  EXPECT_EQ(settings.exit_status, 0) << settings.output;
+  EXPECT_EQ(folder_.Read("metar/metar.ini"), "ftp.host=127.0.0.1\r\nftp.port=9\r\n");
   EXPECT_EQ(Ctl(port(), {"airports", "add", "uuee", "UUDD"}).exit_status, 0);
   std::string listed = Ctl(port(), {"airports"}).output;
   EXPECT_TRUE(listed == "UUEE\nUUDD\n" || listed == "UUDD\nUUEE\n") << listed;
