@@ -39,7 +39,7 @@ setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -L conc
 
 step "release build and benchmarks"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
+cmake --build build -j "$jobs" --target sqv64 sqv64ctl catalogue_list_bench getok_bench transfer_bench
 ctest --test-dir build --output-on-failure -L benchmark --timeout 900
 
 if [ -x scripts/test-windows.sh ]; then

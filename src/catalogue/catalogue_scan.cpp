@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "catalogue/data_file_reader.h"
@@ -58,6 +61,9 @@ std::array<std::vector<Candidate>, 2> DataFiles(const WorkingFolder& folder) {
   return groups;
 }
 
+// Stores smaller than this many files per thread are read on one thread.
+constexpr std::size_t kFilesPerThread = 256;
+
 // Room for the trailer behind the records: the folder name, the digits of
 // the free space, two TABs and the length.
 std::size_t TrailerRoom(const WorkingFolder& folder) {
@@ -68,21 +74,50 @@ std::size_t TrailerRoom(const WorkingFolder& folder) {
 
 std::string ScanCatalogue(const WorkingFolder& folder) {
   std::array<std::vector<Candidate>, 2> groups = DataFiles(folder);
-  std::string stream;
-  // Reserved whole, so that neither the records nor a trailer appended
-  // later move the buffer.
-  stream.reserve((groups[0].size() + groups[1].size()) * kHeaderRecordSize + TrailerRoom(folder));
-  std::uint32_t index = 0;
-  HeaderRecord record;
-  for (const std::vector<Candidate>& files : groups) {
-    for (const Candidate& file : files) {
-      if (!ReadDataFile(folder, file.name, record)) {
-        continue;
-      }
-      record.SetListIndex(index++);
-      stream.append(reinterpret_cast<const char*>(record.bytes.data()), kHeaderRecordSize);
-    }
+  std::vector<const Candidate*> files;
+  for (const std::vector<Candidate>& group : groups) {
+    for (const Candidate& file : group)
+      files.push_back(&file);
   }
+  // Every file has its slot in the stream, so the files can be read on
+  // several threads at once; the slots of unreadable files are closed up
+  // afterwards. Reserved whole, so that a trailer appended later does not
+  // move the buffer.
+  std::string stream;
+  stream.reserve(files.size() * kHeaderRecordSize + TrailerRoom(folder));
+  stream.resize(files.size() * kHeaderRecordSize);
+  std::vector<char> readable(files.size(), 0);
+  std::atomic<std::size_t> next{0};
+  auto read_files = [&] {
+    HeaderRecord record;
+    for (std::size_t i = next++; i < files.size(); i = next++) {
+      if (ReadDataFile(folder, files[i]->name, record)) {
+        std::memcpy(stream.data() + i * kHeaderRecordSize, record.bytes.data(), kHeaderRecordSize);
+        readable[i] = 1;
+      }
+    }
+  };
+  std::size_t helpers =
+      std::min<std::size_t>(std::thread::hardware_concurrency(), files.size() / kFilesPerThread);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < helpers; ++t)
+    threads.emplace_back(read_files);
+  read_files();
+  for (std::thread& thread : threads)
+    thread.join();
+
+  std::uint32_t index = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!readable[i])
+      continue;
+    char* slot = stream.data() + index * kHeaderRecordSize;
+    if (index != i)
+      std::memmove(slot, stream.data() + i * kHeaderRecordSize, kHeaderRecordSize);
+    for (int b = 0; b < 4; ++b)
+      slot[b] = static_cast<char>((index >> (8 * b)) & 0xFF);
+    ++index;
+  }
+  stream.resize(index * kHeaderRecordSize);
   return stream;
 }
 

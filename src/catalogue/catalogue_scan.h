@@ -9,7 +9,8 @@
 // out and take no number.
 //
 // Thread safety: every scan builds its own buffer and keeps no state, so
-// any number of scans may run at once on any threads.
+// any number of scans may run at once on any threads. A large store is read
+// on as many threads as the machine has cores.
 #pragma once
 
 #include <string>
