@@ -9,6 +9,7 @@
 #include <fstream>
 #include <thread>
 
+#include "metar/advance_until.h"
 #include "metar/airport_commands.h"
 #include "metar/airport_list.h"
 #include "metar/metar_download.h"
@@ -26,28 +27,8 @@ using testing_support::FtpTestServer;
 using testing_support::TemporaryFolder;
 using testing_support::WeatherTestFolder;
 
-template <typename Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(milliseconds(20));
-  }
-  return true;
-}
-
-// Moves the clock on by `step` at a time, giving the event thread a moment
-// after each step, until `condition` holds.
-template <typename Condition>
-bool AdvanceUntil(ManualTimerClock& clock, milliseconds step, Condition condition) {
-  return Eventually([&] {
-    if (condition())
-      return true;
-    clock.Advance(step);
-    return false;
-  });
-}
+using testing_support::AdvanceUntil;
+using testing_support::Eventually;
 
 const std::string kUuee0800 = "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n";
 const std::string kUuee0830 = "2020/09/14 08:30\nUUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG\n";

@@ -1,4 +1,5 @@
 #include "metar/weather_service.h"
+#include "metar/advance_until.h"
 
 #include <gtest/gtest.h>
 
@@ -16,30 +17,8 @@ using std::chrono::milliseconds;
 using testing_support::ScriptedFtpPeer;
 using testing_support::WeatherTestFolder;
 
-// Polls `condition` for up to ten seconds of real time.
-template <typename Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return true;
-}
-
-// Moves the clock on by `step` at a time, giving the event thread a moment
-// after each step, until `condition` holds; false after ten seconds of real
-// time.
-template <typename Condition>
-bool AdvanceUntil(ManualTimerClock& clock, milliseconds step, Condition condition) {
-  return Eventually([&] {
-    if (condition())
-      return true;
-    clock.Advance(step);
-    return false;
-  });
-}
+using testing_support::AdvanceUntil;
+using testing_support::Eventually;
 
 class WeatherServiceTest : public ::testing::Test {
  protected:

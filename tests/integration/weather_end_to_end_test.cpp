@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "protocol_client.h"
+#include "support/eventually.h"
 #include "support/ftp_test_server.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
@@ -15,6 +16,7 @@
 namespace sqv64 {
 namespace {
 
+using testing_support::Eventually;
 using testing_support::FtpTestServer;
 using testing_support::ServerProcess;
 using testing_support::TemporaryFolder;
@@ -32,17 +34,6 @@ std::string Filed(const std::string& served) {
     filed += byte;
   }
   return filed;
-}
-
-template <typename Condition>
-bool Within(std::chrono::seconds limit, Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return true;
 }
 
 TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
@@ -66,11 +57,11 @@ TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
   client.Run("test", "SetArpt", "UUEEUUDD");
 
   // A settings-timer run 5 s later, the first station run 5 s after that.
-  ASSERT_TRUE(Within(std::chrono::seconds(40),
-                     [&] {
-                       return folder.Read("metar/uuee.txt") == Filed(kUuee0800) &&
-                              folder.Read("metar/uudd.txt") == Filed(kUudd0800);
-                     }))
+  auto collected = [&] {
+    return folder.Read("metar/uuee.txt") == Filed(kUuee0800) &&
+           folder.Read("metar/uudd.txt") == Filed(kUudd0800);
+  };
+  ASSERT_TRUE(Eventually(collected, std::chrono::seconds(40)))
       << "uuee.txt: " << folder.Read("metar/uuee.txt")
       << "\nuudd.txt: " << folder.Read("metar/uudd.txt");
   EXPECT_FALSE(folder.Exists("metar/kjfk.txt"));
@@ -84,9 +75,10 @@ TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
   // reports already filed stay.
   served.Write(stations + "UUDD.TXT", kUudd0800 + "\n" + kUudd0830);
   client.Run("test", "SetArpt", "UUEE");
-  EXPECT_TRUE(Within(std::chrono::seconds(40), [&] {
-    return folder.Read("metar/uudd.txt") == Filed(kUudd0800 + kUudd0830);
-  })) << folder.Read("metar/uudd.txt");
+  EXPECT_TRUE(
+      Eventually([&] { return folder.Read("metar/uudd.txt") == Filed(kUudd0800 + kUudd0830); },
+                 std::chrono::seconds(40)))
+      << folder.Read("metar/uudd.txt");
   EXPECT_EQ(folder.Read("metar/uuee.txt"), Filed(kUuee0800));
 
   client.Run("test", "DelArpt", "UUDD");
