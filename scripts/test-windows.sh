@@ -96,7 +96,7 @@ declare -A excluded=(
   [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile"
 )
 unit_tests=(platform_tests text_tests service_core_tests service_tests protocol_tests
-  catalogue_tests)
+  catalogue_tests catalogue_concurrency_tests metar_tests metar_network_tests)
 for test in "${unit_tests[@]}"; do
   exe=$build/$test.exe
   [ -f "$exe" ] || fail "no $exe"

@@ -140,9 +140,11 @@ bool ReadDataFile(const WorkingFolder& folder, std::string_view name, HeaderReco
   }
   std::string_view extension = Extension(name);
   bool compressed = extension == ".hdrx" || extension == ".quvx";
-  // A compressed file is read only while nobody else has it open.
+  // A compressed file is read only while nobody writes it. Other readers
+  // are welcome: two lists, or a list and a fetch, must not hide each
+  // other's files.
   std::unique_ptr<File> file = folder.platform().OpenFile(
-      folder.PathOf(name), FileAccess::kRead, compressed ? FileShare::kNone : FileShare::kReadWrite,
+      folder.PathOf(name), FileAccess::kRead, compressed ? FileShare::kRead : FileShare::kReadWrite,
       FileCreation::kOpenExisting);
   if (file == nullptr) {
     return false;
