@@ -96,14 +96,6 @@ void WeatherService::SetSettingsChanged() {
   ok_chang_ = true;
 }
 
-bool WeatherService::IsWeatherFile(const std::string& path) const {
-  const std::string& root = folder_.path();
-  if (path.size() < root.size() + 6 || path.compare(0, root.size(), root) != 0)
-    return false;
-  std::string_view rest = std::string_view(path).substr(root.size());
-  return EqualsIgnoringAsciiCase(rest.substr(0, 5), "metar") && (rest[5] == '\\' || rest[5] == '/');
-}
-
 std::optional<std::string> WeatherService::ReadWeatherFile(const std::string& path) {
   return files_.CopyOf(path);
 }

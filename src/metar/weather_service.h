@@ -73,9 +73,6 @@ class WeatherService {
   void SetSettingsChanged();
   bool OkChang() const { return ok_chang_; }
 
-  // Whether `path` (the full 8-bit path) names something inside the weather
-  // folder, so that a client's copy of it must go through ReadWeatherFile.
-  bool IsWeatherFile(const std::string& path) const;
   // A client's copy of a file inside the weather folder: its whole content,
   // read under the weather files' lock, or nullopt when it cannot be
   // opened. A read error throws platform::IoError.

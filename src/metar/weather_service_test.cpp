@@ -115,15 +115,5 @@ TEST_F(WeatherServiceTest, ReadWeatherFileCopiesWholeFiles) {
   EXPECT_EQ(service.ReadWeatherFile(test_.folder().PathOf("metar\\none.txt")), std::nullopt);
 }
 
-TEST_F(WeatherServiceTest, WeatherFilesAreThoseInsideTheMetarFolder) {
-  WeatherService service(test_.folder(), Options());
-  const std::string& root = test_.folder().path();
-  EXPECT_TRUE(service.IsWeatherFile(root + "metar\\uuee.txt"));
-  EXPECT_TRUE(service.IsWeatherFile(root + "METAR/archive\\2020_08\\uuee.txt"));
-  EXPECT_FALSE(service.IsWeatherFile(root + "metarx\\uuee.txt"));
-  EXPECT_FALSE(service.IsWeatherFile(root + "flight.hdr"));
-  EXPECT_FALSE(service.IsWeatherFile("/elsewhere/metar\\uuee.txt"));
-}
-
 }  // namespace
 }  // namespace sqv64
