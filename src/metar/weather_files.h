@@ -1,7 +1,7 @@
 // The files of the weather folder "metar" and the one lock that coordinates
 // them inside the process. Whoever changes an airport file, an archive file
-// or the settings file holds the lock for writing; whoever copies one out
-// (a client's copy command, the airport list) holds it for reading. So a
+// or the settings file, and whoever copies one out (a client's copy
+// command, the airport list), holds the lock. So a
 // client never receives a half-rewritten airport file, and filing, archiving
 // and the airport commands never work on the same file at the same moment.
 //
@@ -11,7 +11,6 @@
 
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -30,12 +29,10 @@ class WeatherFiles {
   // The working folder followed by `relative` ("metar\metar.ini").
   std::string PathOf(std::string_view relative) const { return folder_.PathOf(relative); }
 
-  std::unique_lock<std::shared_mutex> LockForWriting() {
-    return std::unique_lock<std::shared_mutex>(mutex_);
-  }
-  std::shared_lock<std::shared_mutex> LockForReading() {
-    return std::shared_lock<std::shared_mutex>(mutex_);
-  }
+  // Readers take the lock alone as well: weather files are small, and
+  // MinGW's reader-writer lock let a writer in beside readers under load.
+  std::unique_lock<std::mutex> LockForWriting() { return std::unique_lock<std::mutex>(mutex_); }
+  std::unique_lock<std::mutex> LockForReading() { return std::unique_lock<std::mutex>(mutex_); }
 
   // A client's copy of the file at `path` (a full 8-bit path): its whole
   // content, read under the lock, or nullopt when it cannot be opened. A
@@ -44,7 +41,7 @@ class WeatherFiles {
 
  private:
   const WorkingFolder& folder_;
-  std::shared_mutex mutex_;
+  std::mutex mutex_;
 };
 
 }  // namespace sqv64
