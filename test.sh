@@ -32,7 +32,9 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
 step "concurrency tests under the thread sanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DSQV64_SANITIZE=thread -DSQV64_BUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build-tsan -j "$jobs"
+# Only what the concurrency-labelled tests need.
+cmake --build build-tsan -j "$jobs" --target sqv64 protocol_tests server_process_tests \
+  catalogue_concurrency_tests metar_network_tests
 # ThreadSanitizer cannot map its shadow memory with the kernel's full
 # address-space randomisation; run without it.
 setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -L concurrency --timeout 600
