@@ -27,25 +27,10 @@ fail() {
 }
 run() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
 
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-
 # --- Debian packages -------------------------------------------------------
 packages=(cmake ninja-build dpkg-dev googletest libasio-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  run $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  run $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    "${missing[@]}"
-fi
+run "$root/scripts/install-deps.sh" "${packages[@]}"
 
 # --- Expat, from Debian's source package -----------------------------------
 # The source index comes from a deb-src entry of this build's own, for the

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing SQV64 on Linux
-# needs. Idempotent, and quiet when everything is already there.
+# needs, or the packages named as arguments (the Windows scripts name
+# theirs). Idempotent, and quiet when everything is already there.
+#
+#   scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(
@@ -9,6 +12,7 @@ packages=(
   zlib1g-dev libexpat1-dev libasio-dev
   python3-pyftpdlib
 )
+[ $# -gt 0 ] && packages=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
@@ -22,5 +26,6 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+$sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

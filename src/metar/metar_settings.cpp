@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "metar/file_replacement.h"
 #include "metar/line_reader.h"
+#include "service/staged_file.h"
 #include "text/number_parsers.h"
 #include "text/trim_spaces.h"
 
@@ -59,7 +59,9 @@ void EnsureMetarFolders(const WorkingFolder& folder) {
     return;
   if (!platform.CreateDirectory(folder.PathOf("metar\\archive")))
     return;
-  ReplaceFileContent(platform, folder.PathOf(kSettingsFile), kDefaultSettings);
+  StagedFile staged(folder);
+  staged.Write(kDefaultSettings);
+  staged.CommitAs(folder.PathOf(kSettingsFile));
 }
 
 std::pair<std::string, std::string> SplitSettingLine(std::string_view line) {
@@ -122,7 +124,9 @@ void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
 
 void SaveMetarSettings(WeatherFiles& files, std::string_view payload) {
   auto lock = files.LockForWriting();
-  ReplaceFileContent(files.platform(), files.PathOf(kSettingsFile), payload);
+  StagedFile staged(files.folder());
+  staged.Write(payload);
+  staged.CommitAs(files.PathOf(kSettingsFile));
 }
 
 }  // namespace sqv64

@@ -163,17 +163,20 @@ TEST(SaveMetarSettingsTest, StoresThePayloadByteForByteAndLeavesNoTemporaryFile)
   payload += "\r";
   SaveMetarSettings(test.files(), payload);
   EXPECT_EQ(test.Read("metar/metar.ini"), payload);
-  EXPECT_FALSE(test.Exists("metar/metar.ini.tmp"));
+  for (const auto& entry : std::filesystem::directory_iterator(test.path())) {
+    EXPECT_EQ(entry.path().filename(), "metar");
+  }
 }
 
-TEST(SaveMetarSettingsTest, AFolderThatCannotTakeTheFileKeepsTheOldOne) {
+TEST(SaveMetarSettingsTest, ASettingsFileThatCannotBeReplacedStaysAndNoStagingFileIsLeft) {
   WeatherTestFolder test;
-  test.Write("metar/metar.ini", "old");
-  // A folder in the temporary file's place makes the new content impossible
-  // to store; the old file must survive.
-  std::filesystem::create_directory(test.path() / "metar" / "metar.ini.tmp");
+  // A folder with content in the settings file's place cannot be replaced.
+  test.Write("metar/metar.ini/keep", "old");
   SaveMetarSettings(test.files(), "new");
-  EXPECT_EQ(test.Read("metar/metar.ini"), "old");
+  EXPECT_EQ(test.Read("metar/metar.ini/keep"), "old");
+  for (const auto& entry : std::filesystem::directory_iterator(test.path())) {
+    EXPECT_EQ(entry.path().filename(), "metar");
+  }
 }
 
 }  // namespace
