@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string_view>
 #include <thread>
@@ -28,16 +29,45 @@ constexpr std::array<Group, 2> kGroups = {{
     {".quv", ".quvx"},
 }};
 
+// One data file of the folder, with what places it in the list.
 struct Candidate {
-  std::string sort_key;
+  std::size_t group;
+  std::string key;  // the name in ASCII upper case
   std::string name;
 };
 
-// The data files of the folder, by group, each group in list order. One
-// enumeration serves both groups: a name with one of the exact extensions
-// always matches its group's pattern ("*.hdr*", "*.quv*") as well.
-std::array<std::vector<Candidate>, 2> DataFiles(const WorkingFolder& folder) {
-  std::array<std::vector<Candidate>, 2> groups;
+bool ListedBefore(const Candidate* a, const Candidate* b) {
+  if (a->group != b->group) {
+    return a->group < b->group;
+  }
+  int by_key = a->key.compare(b->key);
+  // Names differing only in letter case keep a fixed order too.
+  return by_key != 0 ? by_key < 0 : a->name < b->name;
+}
+
+// Below this many files the list is sorted on one thread.
+constexpr std::size_t kFilesForParallelSort = 4096;
+
+// Sorts into list order; a long list is sorted in two halves at once, then
+// merged, as its sorting holds up the reading of every file.
+void SortInListOrder(std::vector<Candidate*>& files) {
+  if (files.size() < kFilesForParallelSort || std::thread::hardware_concurrency() < 2) {
+    std::sort(files.begin(), files.end(), ListedBefore);
+    return;
+  }
+  auto middle = files.begin() + static_cast<std::ptrdiff_t>(files.size() / 2);
+  {
+    std::jthread first_half([&] { std::sort(files.begin(), middle, ListedBefore); });
+    std::sort(middle, files.end(), ListedBefore);
+  }
+  std::inplace_merge(files.begin(), middle, files.end(), ListedBefore);
+}
+
+// The names of the folder's data files in list order. One enumeration
+// serves both groups: a name with one of the exact extensions always
+// matches its group's pattern ("*.hdr*", "*.quv*") as well.
+std::vector<std::string> DataFiles(const WorkingFolder& folder) {
+  std::vector<Candidate> candidates;
   for (platform::DirectoryEntry& entry : folder.platform().ListDirectory(folder.path(), "*")) {
     std::size_t dot = entry.name.rfind('.');
     if (entry.is_directory || dot == std::string::npos) {
@@ -47,77 +77,96 @@ std::array<std::vector<Candidate>, 2> DataFiles(const WorkingFolder& folder) {
     for (std::size_t group = 0; group < kGroups.size(); ++group) {
       if (extension == kGroups[group].plain_extension ||
           extension == kGroups[group].compressed_extension) {
-        groups[group].push_back({AsciiUpperCase(entry.name), std::move(entry.name)});
+        candidates.push_back({group, AsciiUpperCase(entry.name), std::move(entry.name)});
         break;
       }
     }
   }
-  for (std::vector<Candidate>& files : groups) {
-    // Names differing only in letter case keep a fixed order too.
-    std::sort(files.begin(), files.end(), [](const Candidate& a, const Candidate& b) {
-      return a.sort_key != b.sort_key ? a.sort_key < b.sort_key : a.name < b.name;
-    });
+  std::vector<Candidate*> order;
+  order.reserve(candidates.size());
+  for (Candidate& candidate : candidates) {
+    order.push_back(&candidate);
   }
-  return groups;
+  SortInListOrder(order);
+  std::vector<std::string> names;
+  names.reserve(order.size());
+  for (Candidate* candidate : order) {
+    names.push_back(std::move(candidate->name));
+  }
+  return names;
 }
 
-// Stores smaller than this many files per thread are read on one thread.
+// Batches smaller than this many files per thread are read on fewer threads.
 constexpr std::size_t kFilesPerThread = 256;
-
-// Room for the trailer behind the records: the folder name, the digits of
-// the free space, two TABs and the length.
-std::size_t TrailerRoom(const WorkingFolder& folder) {
-  return folder.path().size() + 32;
-}
 
 }  // namespace
 
-std::string ScanCatalogue(const WorkingFolder& folder) {
-  std::array<std::vector<Candidate>, 2> groups = DataFiles(folder);
-  std::vector<const Candidate*> files;
-  for (const std::vector<Candidate>& group : groups) {
-    for (const Candidate& file : group)
-      files.push_back(&file);
+CatalogueScan::CatalogueScan(const WorkingFolder& folder)
+    : folder_(folder), names_(DataFiles(folder)) {}
+
+CatalogueScan::~CatalogueScan() = default;
+
+static_assert(sizeof(HeaderRecord) == kHeaderRecordSize,
+              "a batch of records is sent as the bytes of its array");
+
+bool CatalogueScan::ReadNextBatch(std::string_view& records) {
+  if (next_file_ >= names_.size()) {
+    return false;
   }
-  // Every file has its slot in the stream, so the files can be read on
-  // several threads at once; the slots of unreadable files are closed up
-  // afterwards. Reserved whole, so that a trailer appended later does not
-  // move the buffer.
-  std::string stream;
-  stream.reserve(files.size() * kHeaderRecordSize + TrailerRoom(folder));
-  stream.resize(files.size() * kHeaderRecordSize);
-  std::vector<char> readable(files.size(), 0);
+  const std::size_t first = next_file_;
+  const std::size_t count = std::min(kBatchFiles, names_.size() - first);
+  next_file_ += count;
+
+  // Every file of the batch has its place, so the files can be read on
+  // several threads at once; the places of unreadable files are closed up
+  // afterwards.
+  if (records_.size() < count) {
+    records_.resize(count);
+  }
+  std::vector<char> readable(count, 0);
   std::atomic<std::size_t> next{0};
-  auto read_files = [&] {
-    HeaderRecord record;
-    for (std::size_t i = next++; i < files.size(); i = next++) {
-      if (ReadDataFile(folder, files[i]->name, record)) {
-        std::memcpy(stream.data() + i * kHeaderRecordSize, record.bytes.data(), kHeaderRecordSize);
-        readable[i] = 1;
-      }
+  auto read_files = [&](DataFileReader& reader) {
+    for (std::size_t i = next++; i < count; i = next++) {
+      readable[i] = reader.Read(folder_, names_[first + i], records_[i]) ? 1 : 0;
     }
   };
-  std::size_t helpers =
-      std::min<std::size_t>(std::thread::hardware_concurrency(), files.size() / kFilesPerThread);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 1; t < helpers; ++t)
-    threads.emplace_back(read_files);
-  read_files();
-  for (std::thread& thread : threads)
-    thread.join();
-
-  std::uint32_t index = 0;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    if (!readable[i])
-      continue;
-    char* slot = stream.data() + index * kHeaderRecordSize;
-    if (index != i)
-      std::memmove(slot, stream.data() + i * kHeaderRecordSize, kHeaderRecordSize);
-    for (int b = 0; b < 4; ++b)
-      slot[b] = static_cast<char>((index >> (8 * b)) & 0xFF);
-    ++index;
+  std::size_t threads = std::clamp<std::size_t>(
+      std::min<std::size_t>(std::thread::hardware_concurrency(), count / kFilesPerThread), 1,
+      kBatchFiles);
+  while (readers_.size() < threads) {
+    readers_.push_back(std::make_unique<DataFileReader>());
   }
-  stream.resize(index * kHeaderRecordSize);
+  {
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) {
+      helpers.emplace_back(read_files, std::ref(*readers_[t]));
+    }
+    read_files(*readers_[0]);
+  }  // the helpers are joined here
+
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!readable[i]) {
+      continue;
+    }
+    if (kept != i) {
+      records_[kept] = records_[i];
+    }
+    records_[kept].SetUint32At(kListIndexOffset, next_index_++);
+    ++kept;
+  }
+  records =
+      std::string_view(reinterpret_cast<const char*>(records_.data()), kept * kHeaderRecordSize);
+  return true;
+}
+
+std::string ScanCatalogue(const WorkingFolder& folder) {
+  CatalogueScan scan(folder);
+  std::string stream;
+  std::string_view records;
+  while (scan.ReadNextBatch(records)) {
+    stream += records;
+  }
   return stream;
 }
 

@@ -8,18 +8,57 @@
 // platform lists a store the same way. Files that cannot be read are left
 // out and take no number.
 //
-// Thread safety: every scan builds its own buffer and keeps no state, so
-// any number of scans may run at once on any threads. A large store is read
-// on as many threads as the machine has cores.
+// A CatalogueScan hands the records over batch by batch, so that a server
+// can send each batch while the next is read and never holds the whole
+// catalogue of a large store. A large batch is read on as many threads as
+// the machine has cores.
+//
+// Thread safety: every scan keeps its own state, so any number of scans may
+// run at once on any threads. One scan is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "catalogue/data_file_reader.h"
+#include "catalogue/header_record.h"
 #include "service/working_folder.h"
 
 namespace sqv64 {
 
-// The records of every readable data file, nothing else.
+class CatalogueScan {
+ public:
+  // Files read in one batch, at most.
+  static constexpr std::size_t kBatchFiles = 1024;
+
+  // Enumerates the data files of the folder; none is read yet. The folder
+  // must outlive the scan.
+  explicit CatalogueScan(const WorkingFolder& folder);
+  ~CatalogueScan();
+  CatalogueScan(const CatalogueScan&) = delete;
+  CatalogueScan& operator=(const CatalogueScan&) = delete;
+
+  // Reads the next batch of files and sets `records` to the records of the
+  // readable ones, numbered on from the batches before; they stay valid
+  // until the next call. False once every file has been read.
+  bool ReadNextBatch(std::string_view& records);
+
+ private:
+  const WorkingFolder& folder_;
+  std::vector<std::string> names_;  // in list order
+  std::size_t next_file_ = 0;
+  std::uint32_t next_index_ = 0;
+  // The batch's records, read straight into their places.
+  std::vector<HeaderRecord> records_;
+  // One per reading thread, kept from batch to batch.
+  std::vector<std::unique_ptr<DataFileReader>> readers_;
+};
+
+// The records of every readable data file, nothing else, at once.
 std::string ScanCatalogue(const WorkingFolder& folder);
 
 // Appends the trailer: the folder name with its last byte (the separator)

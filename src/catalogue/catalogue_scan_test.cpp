@@ -229,5 +229,40 @@ TEST_F(CatalogueScanTest, ListsASampleStore) {
   EXPECT_TRUE(stream == Catalogue(entries));
 }
 
+// A scan hands the catalogue over a batch at a time; the numbering runs on
+// across batches and skips the unreadable files at their edges.
+TEST_F(CatalogueScanTest, HandsTheCatalogueOverInBatchesNumberedWithoutGaps) {
+  constexpr std::size_t kBatch = CatalogueScan::kBatchFiles;
+  const std::size_t total = 2 * kBatch + 5;
+  const std::vector<std::size_t> unreadable = {0, kBatch - 1, kBatch, kBatch + 1, total - 1};
+  PlainFileDescription broken = Plain("t", "r");
+  broken.magic = "quv";
+  std::vector<fixtures::RecordModel> expected;
+  for (std::size_t i = 0; i < total; ++i) {
+    std::string number = std::to_string(10000 + i);
+    std::string name = "f" + number.substr(1) + ".quv";
+    if (std::find(unreadable.begin(), unreadable.end(), i) != unreadable.end()) {
+      WritePlain(name, broken);
+    } else {
+      expected.push_back(
+          fixtures::ExpectedPlainEntry(Plain("t", "r"), name, WritePlain(name, Plain("t", "r"))));
+    }
+  }
+
+  CatalogueScan scan(folder_);
+  std::string stream;
+  std::vector<std::size_t> batch_records;
+  std::string_view records;
+  while (scan.ReadNextBatch(records)) {
+    ASSERT_EQ(records.size() % kHeaderRecordSize, 0u);
+    batch_records.push_back(records.size() / kHeaderRecordSize);
+    stream += records;
+  }
+  EXPECT_EQ(batch_records, (std::vector<std::size_t>{kBatch - 2, kBatch - 2, 4}));
+  EXPECT_TRUE(stream == Catalogue(expected));
+  EXPECT_FALSE(scan.ReadNextBatch(records));
+  EXPECT_TRUE(ScanCatalogue(folder_) == stream);
+}
+
 }  // namespace
 }  // namespace sqv64

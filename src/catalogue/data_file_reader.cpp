@@ -76,21 +76,39 @@ bool SkipCompressedPrefix(File& file) {
   return true;
 }
 
-// Inflates the zlib stream at the file's position into `reader`. A stream
-// cut short ends the document where it stops; a corrupt one, or a document
-// the reader rejects, is a failure.
-bool InflateInto(File& file, XmlHeaderReader& reader) {
+}  // namespace
+
+// What reading a compressed file takes, kept from one file to the next.
+struct DataFileReader::Tools {
+  Tools() { inflater_ready = inflateInit(&stream) == Z_OK; }
+  ~Tools() {
+    if (inflater_ready) {
+      inflateEnd(&stream);
+    }
+  }
+  Tools(const Tools&) = delete;
+  Tools& operator=(const Tools&) = delete;
+
+  // Inflates the zlib stream at the file's position into the XML reader. A
+  // stream cut short ends the document where it stops; a corrupt one, or a
+  // document the reader rejects, is a failure.
+  bool InflateInto(File& file);
+  bool ReadCompressedFile(File& file, HeaderRecord& record);
+
   z_stream stream{};
-  if (inflateInit(&stream) != Z_OK) {
+  bool inflater_ready = false;
+  std::unique_ptr<unsigned char[]> compressed =
+      std::make_unique_for_overwrite<unsigned char[]>(kCompressedPieceSize);
+  std::unique_ptr<unsigned char[]> inflated =
+      std::make_unique_for_overwrite<unsigned char[]>(kInflatedPieceSize);
+  XmlHeaderReader xml;
+};
+
+bool DataFileReader::Tools::InflateInto(File& file) {
+  if (!inflater_ready || inflateReset(&stream) != Z_OK) {
     return false;
   }
-  struct End {
-    z_stream* stream;
-    ~End() { inflateEnd(stream); }
-  } end{&stream};
-
-  auto compressed = std::make_unique_for_overwrite<unsigned char[]>(kCompressedPieceSize);
-  auto inflated = std::make_unique_for_overwrite<unsigned char[]>(kInflatedPieceSize);
+  stream.avail_in = 0;
   for (;;) {
     if (stream.avail_in == 0) {
       std::size_t got = file.Read(compressed.get(), kCompressedPieceSize);
@@ -107,7 +125,7 @@ bool InflateInto(File& file, XmlHeaderReader& reader) {
       return false;
     }
     std::size_t produced = kInflatedPieceSize - stream.avail_out;
-    if (produced > 0 && !reader.Feed(reinterpret_cast<const char*>(inflated.get()), produced)) {
+    if (produced > 0 && !xml.Feed(reinterpret_cast<const char*>(inflated.get()), produced)) {
       return false;
     }
     if (status == Z_STREAM_END) {
@@ -116,15 +134,15 @@ bool InflateInto(File& file, XmlHeaderReader& reader) {
   }
 }
 
-bool ReadCompressedFile(File& file, HeaderRecord& record) {
+bool DataFileReader::Tools::ReadCompressedFile(File& file, HeaderRecord& record) {
   // Bytes that neither the defaults nor the document set are zero.
   record.bytes.fill(0);
   InitHeader(record);
   if (!SkipCompressedPrefix(file)) {
     return false;
   }
-  XmlHeaderReader reader(record);
-  if (!InflateInto(file, reader) || !reader.Finish()) {
+  xml.Begin(record);
+  if (!InflateInto(file) || !xml.Finish()) {
     return false;
   }
   NormaliseHeader(record);
@@ -132,9 +150,17 @@ bool ReadCompressedFile(File& file, HeaderRecord& record) {
   return true;
 }
 
-}  // namespace
+DataFileReader::DataFileReader() = default;
+
+DataFileReader::~DataFileReader() = default;
 
 bool ReadDataFile(const WorkingFolder& folder, std::string_view name, HeaderRecord& record) {
+  DataFileReader reader;
+  return reader.Read(folder, name, record);
+}
+
+bool DataFileReader::Read(const WorkingFolder& folder, std::string_view name,
+                          HeaderRecord& record) {
   if (name.size() + 1 > kListNameSize) {
     return false;
   }
@@ -150,7 +176,10 @@ bool ReadDataFile(const WorkingFolder& folder, std::string_view name, HeaderReco
     return false;
   }
   try {
-    if (!(compressed ? ReadCompressedFile(*file, record) : ReadPlainFile(*file, record))) {
+    if (compressed && tools_ == nullptr) {
+      tools_ = std::make_unique<Tools>();
+    }
+    if (!(compressed ? tools_->ReadCompressedFile(*file, record) : ReadPlainFile(*file, record))) {
       return false;
     }
   } catch (const platform::IoError&) {

@@ -170,12 +170,15 @@ std::size_t ConvertToUtf8(std::vector<char>& out, const char* data, std::size_t 
   const std::array<Utf8Byte, 256>& table = Windows1251AsUtf8();
   char* next = out.data();
   for (std::size_t i = 0; i < size; ++i) {
-    auto byte = static_cast<unsigned char>(data[i]);
-    if (byte < 0x80) {
-      *next++ = static_cast<char>(byte);
-      continue;
+    // Markup is mostly ASCII, which is copied as it is, a run at a time.
+    std::size_t ascii = AsciiPrefixLength(std::string_view(data + i, size - i));
+    std::memcpy(next, data + i, ascii);
+    next += ascii;
+    i += ascii;
+    if (i == size) {
+      break;
     }
-    const Utf8Byte& entry = table[byte];
+    const Utf8Byte& entry = table[static_cast<unsigned char>(data[i])];
     next[0] = entry.bytes[0];
     next[1] = entry.bytes[1];
     next[2] = entry.bytes[2];
@@ -187,15 +190,15 @@ std::size_t ConvertToUtf8(std::vector<char>& out, const char* data, std::size_t 
 }  // namespace
 
 struct XmlHeaderReader::State {
-  explicit State(HeaderRecord& record) : target(record), work(record) {}
   ~State() {
     if (parser != nullptr) {
       XML_ParserFree(parser);
     }
   }
 
-  HeaderRecord& target;
-  HeaderRecord work;  // copied to target only when the whole document was read
+  HeaderRecord* target = nullptr;  // nullptr: no document begun
+  HeaderRecord work;               // copied to the target only when the whole document was read
+  // Created for the first document, reset for each one after it.
   XML_Parser parser = nullptr;
   // How the bytes reach the parser: not known until the XML declaration
   // has been seen, then as they are or turned from Windows-1251 into UTF-8.
@@ -227,7 +230,24 @@ struct XmlHeaderReader::State {
   int nodes = 0;
   std::string node_text;
 
-  // Creates the parser, for UTF-8 converted from Windows-1251 or for the
+  // Forgets the previous document and starts one for `record`.
+  void Restart(HeaderRecord& record) {
+    target = &record;
+    work = record;
+    input = Input::kUndecided;
+    head.clear();
+    failed = false;
+    finished = false;
+    bytes_fed = 0;
+    character_data = 0;
+    path.clear();
+    ignored_depth = 0;
+    title.clear();
+    value.clear();
+    BeginText();
+  }
+
+  // Readies the parser, for UTF-8 converted from Windows-1251 or for the
   // document's own encoding.
   bool Begin(bool from_windows1251);
   bool Parse(const char* data, std::size_t size, bool final);
@@ -475,13 +495,28 @@ struct XmlHeaderReader::State {
   }
 };
 
-XmlHeaderReader::XmlHeaderReader(HeaderRecord& record) : state_(std::make_unique<State>(record)) {}
+XmlHeaderReader::XmlHeaderReader() : state_(std::make_unique<State>()) {}
+
+XmlHeaderReader::XmlHeaderReader(HeaderRecord& record) : XmlHeaderReader() {
+  Begin(record);
+}
 
 XmlHeaderReader::~XmlHeaderReader() = default;
 
+void XmlHeaderReader::Begin(HeaderRecord& record) {
+  state_->Restart(record);
+}
+
 bool XmlHeaderReader::State::Begin(bool from_windows1251) {
   input = from_windows1251 ? Input::kFromWindows1251 : Input::kAsTheyAre;
-  parser = XML_ParserCreate(from_windows1251 ? "UTF-8" : nullptr);
+  const XML_Char* encoding = from_windows1251 ? "UTF-8" : nullptr;
+  // A reset parser keeps the memory it grew for earlier documents.
+  if (parser == nullptr || !XML_ParserReset(parser, encoding)) {
+    if (parser != nullptr) {
+      XML_ParserFree(parser);
+    }
+    parser = XML_ParserCreate(encoding);
+  }
   if (parser == nullptr) {
     failed = true;
     return false;
@@ -535,7 +570,7 @@ bool XmlHeaderReader::State::Parse(const char* data, std::size_t size, bool fina
 
 bool XmlHeaderReader::Feed(const char* data, std::size_t size) {
   State& state = *state_;
-  if (state.failed || state.finished) {
+  if (state.target == nullptr || state.failed || state.finished) {
     return false;
   }
   state.bytes_fed += size;
@@ -566,7 +601,7 @@ bool XmlHeaderReader::Feed(const char* data, std::size_t size) {
 
 bool XmlHeaderReader::Finish() {
   State& state = *state_;
-  if (state.failed || state.finished) {
+  if (state.target == nullptr || state.failed || state.finished) {
     return false;
   }
   state.finished = true;
@@ -583,7 +618,7 @@ bool XmlHeaderReader::Finish() {
   } else if (!state.Parse(nullptr, 0, true)) {
     return false;
   }
-  state.target = state.work;
+  *state.target = state.work;
   return true;
 }
 

@@ -12,8 +12,12 @@
 // On failure the record is left exactly as it was; on success it holds what
 // the document says over the defaults it came with.
 //
+// One reader may read any number of documents, one after the other; it
+// keeps its parser and buffers from one to the next, which makes the
+// documents after the first cheaper to read.
+//
 // Thread safety: each reader owns its own parser; readers on different
-// threads are independent. One reader is used by one thread.
+// threads are independent. One reader is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +32,18 @@ inline constexpr std::size_t kMaxXmlHeaderSize = std::size_t{64} << 20;
 
 class XmlHeaderReader {
  public:
-  // `record` should already hold InitHeader's defaults; it must outlive the
-  // reader and is written only by a successful Finish.
+  // A reader with no document begun.
+  XmlHeaderReader();
+  // A reader with the document for `record` begun.
   explicit XmlHeaderReader(HeaderRecord& record);
   ~XmlHeaderReader();
   XmlHeaderReader(const XmlHeaderReader&) = delete;
   XmlHeaderReader& operator=(const XmlHeaderReader&) = delete;
+
+  // Starts a new document, whatever became of the one before. `record`
+  // should already hold InitHeader's defaults; it must outlive the document
+  // and is written only by a successful Finish.
+  void Begin(HeaderRecord& record);
 
   // The next piece of the document. Returns false as soon as the document is
   // known to be unreadable; further pieces are then ignored.

@@ -479,5 +479,51 @@ TEST(XmlHeaderReader, RefusesMoreOnceItFailed) {
   EXPECT_FALSE(empty.Finish());
 }
 
+// A reader keeps its parser from one document to the next: whatever became
+// of the document before, the next one reads as a fresh reader reads it.
+TEST(XmlHeaderReader, ReadsDocumentAfterDocumentAsAFreshReaderWould) {
+  const std::string good = Document("<Src_File>7</Src_File>" +
+                                    List(Entry("<Pass_Fld Name=\"\xD2\"/><Pass_Val>v</Pass_Val>")));
+  std::string utf8 = AnsiToUtf8(good);
+  utf8.replace(utf8.find("windows-1251"), 12, "UTF-8");
+  const std::string utf16 = fixtures::XmlHeaderDocument(
+      {fixtures::XmlEncoding::kUtf16LittleEndian, "Root", "9", {}, {{"T", "w", {}}}, 0});
+  const std::string undeclared = "<Header><Src_File>5</Src_File></Header>";
+  const std::string malformed = Document("<Src_File>3</Src_File><Open>");
+  const std::string broken_text = ValueDocument("a<!--c-->b");  // fails inside a handler
+  const std::string documents[] = {good,       malformed, utf8,        broken_text, utf16,
+                                   undeclared, good,      broken_text, utf8};
+
+  HeaderRecord record = Fresh();
+  XmlHeaderReader reader;
+  for (std::size_t i = 0; i < std::size(documents); ++i) {
+    HeaderRecord expected = Fresh();
+    bool expected_result = ReadXmlHeader(documents[i], expected);
+    record = Fresh();
+    reader.Begin(record);
+    bool result = reader.Feed(documents[i].data(), documents[i].size()) && reader.Finish();
+    EXPECT_EQ(result, expected_result) << i;
+    EXPECT_EQ(record.bytes, expected.bytes) << i;
+  }
+
+  // A document given up half-way does not reach into the next.
+  record = Fresh();
+  reader.Begin(record);
+  ASSERT_TRUE(reader.Feed(good.data(), good.size() / 2));
+  HeaderRecord other = Fresh();
+  reader.Begin(other);
+  ASSERT_TRUE(reader.Feed(utf8.data(), utf8.size()));
+  ASSERT_TRUE(reader.Finish());
+  EXPECT_EQ(record.bytes, Fresh().bytes);
+  EXPECT_EQ(other.bytes[kSrcFileOffset], 7);
+  EXPECT_THAT(other, ItemsAre(std::vector<Item>{{"\xD2", "v"}}));
+}
+
+TEST(XmlHeaderReader, ReadsNothingBeforeADocumentIsBegun) {
+  XmlHeaderReader reader;
+  EXPECT_FALSE(reader.Feed("<a/>", 4));
+  EXPECT_FALSE(reader.Finish());
+}
+
 }  // namespace
 }  // namespace sqv64

@@ -2,6 +2,8 @@
 
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
@@ -14,15 +16,29 @@ namespace {
 // Transfers move through buffers of this size, whatever the file's size.
 constexpr std::size_t kTransferChunk = 256 * 1024;
 
+// Sends the catalogue batch by batch as the scan reads it, so that a large
+// store is never held whole.
+asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan) {
+  std::string_view records;
+  while (co_await connection.Blocking([&] { return scan.ReadNextBatch(records); })) {
+    if (!records.empty()) {
+      co_await connection.Send(records);
+    }
+  }
+}
+
 }  // namespace
 
 asio::awaitable<void> SendFileList(Connection& connection, CommandContext& context) {
-  std::string stream = co_await connection.Blocking([&] {
-    std::string catalogue = ScanCatalogue(context.folder);
-    AppendCatalogueTrailer(context.folder, catalogue);
-    return catalogue;
+  std::unique_ptr<CatalogueScan> scan =
+      co_await connection.Blocking([&] { return std::make_unique<CatalogueScan>(context.folder); });
+  co_await SendCatalogue(connection, *scan);
+  std::string trailer = co_await connection.Blocking([&] {
+    std::string text;
+    AppendCatalogueTrailer(context.folder, text);
+    return text;
   });
-  co_await connection.Send(stream);
+  co_await connection.Send(trailer);
 }
 
 asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& context,
@@ -111,19 +127,18 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
   if (!IsNameInsideFolder(file_name) || !IsDataFileName(file_name)) {
     co_return;
   }
-  std::optional<std::string> catalogue =
-      co_await connection.Blocking([&]() -> std::optional<std::string> {
+  std::unique_ptr<CatalogueScan> scan =
+      co_await connection.Blocking([&]() -> std::unique_ptr<CatalogueScan> {
         platform::Platform& system = context.folder.platform();
         std::string path = context.folder.PathOf(file_name);
         if (!system.FileExists(path) || !system.DeleteFile(path)) {
-          return std::nullopt;
+          return nullptr;
         }
-        std::string stream = ScanCatalogue(context.folder);
         context.log.LogCommand(request.command_text, request.client_name);
-        return stream;
+        return std::make_unique<CatalogueScan>(context.folder);
       });
-  if (catalogue) {
-    co_await connection.Send(*catalogue);
+  if (scan) {
+    co_await SendCatalogue(connection, *scan);
   }
 }
 

@@ -6,6 +6,10 @@
 #include <fstream>
 #include <thread>
 
+#include "catalogue/catalogue_scan.h"
+#include "catalogue/header_record.h"
+#include "fixtures/data_file_fixtures.h"
+#include "fixtures/expected_catalogue.h"
 #include "protocol/test_server.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
@@ -147,6 +151,30 @@ TEST_F(DataFileCommandsTest, DeleteActsOnlyOnExistingDataFiles) {
   Run(Label(0, -257) + "gone.hdr");
   EXPECT_FALSE(server_.store().Exists("gone.hdr"));
   EXPECT_EQ(Log(), kLogStamp + Label(0, -257) + "gone.hdr (client)\r\n");
+}
+
+// The list of a store larger than one batch of the scan arrives whole: every
+// batch, then the trailer; a delete answers the records alone.
+TEST_F(DataFileCommandsTest, ListsOfLargeStoresArriveWhole) {
+  fixtures::PlainFileDescription file;
+  file.record.items = {{"Type", "Tu-154M"}};
+  file.flight_data_length = 16;
+  const std::string bytes = fixtures::PlainFileBytes(file);
+  for (std::size_t i = 0; i < CatalogueScan::kBatchFiles + 10; ++i) {
+    server_.store().Write("f" + std::to_string(10000 + i) + ".quv", bytes);
+  }
+  server_.platform().SetFreeBytes(std::uint64_t{7} << 20);
+  WorkingFolder folder(server_.platform(), server_.store().ServerPath());
+  std::string catalogue = ScanCatalogue(folder);
+  ASSERT_EQ(catalogue.size(), (CatalogueScan::kBatchFiles + 10) * kHeaderRecordSize);
+
+  ProtocolReply list = Run("File list");
+  EXPECT_EQ(list.end, End::kClosed);
+  EXPECT_TRUE(list.bytes == catalogue + fixtures::ExpectedTrailer(folder.path(), 7 << 20));
+
+  ProtocolReply deleted = Run(kDelete + "f10000.quv");
+  EXPECT_TRUE(deleted.bytes == ScanCatalogue(folder));
+  EXPECT_EQ(deleted.bytes.size(), catalogue.size() - kHeaderRecordSize);
 }
 
 }  // namespace

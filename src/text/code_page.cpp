@@ -1,6 +1,8 @@
 #include "text/code_page.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace sqv64 {
 namespace {
@@ -160,19 +162,43 @@ std::string UnicodeToAnsi(std::u16string_view text) {
   return out;
 }
 
+std::size_t AsciiPrefixLength(std::string_view text) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  std::size_t position = 0;
+  for (; position + 8 <= text.size(); position += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + position, 8);
+    if ((word & kHighBits) != 0) {
+      break;
+    }
+  }
+  while (position < text.size() && static_cast<unsigned char>(text[position]) < 0x80) {
+    ++position;
+  }
+  return position;
+}
+
 std::string Utf8ToAnsi(std::string_view text) {
-  std::string out;
+  std::size_t ascii = AsciiPrefixLength(text);
+  std::string out(text.substr(0, ascii));
+  if (ascii == text.size()) {
+    return out;
+  }
   out.reserve(text.size());
-  for (std::size_t position = 0; position < text.size();) {
+  for (std::size_t position = ascii; position < text.size();) {
     AppendAnsi(out, DecodeUtf8(text, position));
   }
   return out;
 }
 
 std::string AnsiToUtf8(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char byte : text) {
+  std::size_t ascii = AsciiPrefixLength(text);
+  std::string out(text.substr(0, ascii));
+  if (ascii == text.size()) {
+    return out;
+  }
+  out.reserve(text.size() + (text.size() - ascii));
+  for (char byte : text.substr(ascii)) {
     AppendUtf8(out, Windows1251ToUnicode(static_cast<unsigned char>(byte)));
   }
   return out;

@@ -6,6 +6,7 @@
 // Windows-1251 lacks, and a malformed UTF-8 or UTF-16 sequence, becomes "?".
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ std::u16string AnsiToUnicode(std::string_view text);
 
 // UTF-16 to 8-bit text; each character the code page lacks becomes "?".
 std::string UnicodeToAnsi(std::u16string_view text);
+
+// The length of the run of ASCII bytes (below 0x80) that `text` starts
+// with: bytes that read the same in Windows-1251 and in UTF-8.
+std::size_t AsciiPrefixLength(std::string_view text);
 
 // UTF-8 to 8-bit text; unknown characters and malformed sequences become "?".
 std::string Utf8ToAnsi(std::string_view text);

@@ -54,5 +54,32 @@ TEST(CodePage, Utf16AndUtf8ConvertBothWays) {
   EXPECT_EQ(Utf8ToUnicode("\xFF"), u"?");
 }
 
+TEST(CodePage, FindsTheAsciiRunATextStartsWith) {
+  struct Case {
+    std::string text;
+    std::size_t length;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"GetOK", 5},
+      {"\xC0", 0},
+      {"1234567\x80", 7},   // within the first eight bytes
+      {"12345678\xFF", 8},  // right behind them
+      {"123456789012345\xC0"
+       "abc",
+       15},                           // in the second eight
+      {std::string("ab\0cd", 5), 5},  // NUL is ASCII too
+      {"<Pass_Val>\xD2\xF3</Pass_Val>", 10},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AsciiPrefixLength(c.text), c.length) << c.text;
+  }
+  // Texts that turn to non-ASCII anywhere convert whole, both ways.
+  const std::string ansi = "Flight 1402 \xC0\xFD\xF0\xEE\xEF\xEE\xF0\xF2 UUEE";
+  EXPECT_EQ(AnsiToUtf8(ansi),
+            "Flight 1402 \xD0\x90\xD1\x8D\xD1\x80\xD0\xBE\xD0\xBF\xD0\xBE\xD1\x80\xD1\x82 UUEE");
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(ansi)), ansi);
+}
+
 }  // namespace
 }  // namespace sqv64
