@@ -32,7 +32,7 @@ constexpr std::array<Group, 2> kGroups = {{
 // One data file of the folder, with what places it in the list.
 struct Candidate {
   std::size_t group;
-  std::string key;  // the name in ASCII upper case
+  std::string_view key;  // the name in ASCII upper case
   std::string name;
 };
 
@@ -67,8 +67,11 @@ void SortInListOrder(std::vector<Candidate*>& files) {
 // serves both groups: a name with one of the exact extensions always
 // matches its group's pattern ("*.hdr*", "*.quv*") as well.
 std::vector<std::string> DataFiles(const WorkingFolder& folder) {
+  std::vector<platform::DirectoryEntry> entries =
+      folder.platform().ListDirectory(folder.path(), "*");
   std::vector<Candidate> candidates;
-  for (platform::DirectoryEntry& entry : folder.platform().ListDirectory(folder.path(), "*")) {
+  candidates.reserve(entries.size());
+  for (platform::DirectoryEntry& entry : entries) {
     std::size_t dot = entry.name.rfind('.');
     if (entry.is_directory || dot == std::string::npos) {
       continue;
@@ -77,14 +80,27 @@ std::vector<std::string> DataFiles(const WorkingFolder& folder) {
     for (std::size_t group = 0; group < kGroups.size(); ++group) {
       if (extension == kGroups[group].plain_extension ||
           extension == kGroups[group].compressed_extension) {
-        candidates.push_back({group, AsciiUpperCase(entry.name), std::move(entry.name)});
+        candidates.push_back({group, {}, std::move(entry.name)});
         break;
       }
     }
   }
+  // The sort keys, side by side in one buffer.
+  std::size_t key_bytes = 0;
+  for (const Candidate& candidate : candidates) {
+    key_bytes += candidate.name.size();
+  }
+  std::string keys;
+  keys.reserve(key_bytes);
+  for (const Candidate& candidate : candidates) {
+    AppendAsciiUpperCase(keys, candidate.name);
+  }
   std::vector<Candidate*> order;
   order.reserve(candidates.size());
+  std::size_t key_start = 0;
   for (Candidate& candidate : candidates) {
+    candidate.key = std::string_view(keys).substr(key_start, candidate.name.size());
+    key_start += candidate.name.size();
     order.push_back(&candidate);
   }
   SortInListOrder(order);
@@ -102,7 +118,9 @@ constexpr std::size_t kFilesPerThread = 256;
 }  // namespace
 
 CatalogueScan::CatalogueScan(const WorkingFolder& folder)
-    : folder_(folder), names_(DataFiles(folder)) {}
+    : folder_(folder),
+      opened_folder_(folder.platform().OpenFolder(folder.path())),
+      names_(DataFiles(folder)) {}
 
 CatalogueScan::~CatalogueScan() = default;
 
@@ -127,7 +145,10 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
   std::atomic<std::size_t> next{0};
   auto read_files = [&](DataFileReader& reader) {
     for (std::size_t i = next++; i < count; i = next++) {
-      readable[i] = reader.Read(folder_, names_[first + i], records_[i]) ? 1 : 0;
+      const std::string& name = names_[first + i];
+      bool read = opened_folder_ ? reader.Read(*opened_folder_, name, records_[i])
+                                 : reader.Read(folder_, name, records_[i]);
+      readable[i] = read ? 1 : 0;
     }
   };
   std::size_t threads = std::clamp<std::size_t>(

@@ -49,6 +49,8 @@ class CatalogueScan {
 
  private:
   const WorkingFolder& folder_;
+  // The folder opened once for all its files; nullptr when it could not be.
+  std::unique_ptr<platform::Folder> opened_folder_;
   std::vector<std::string> names_;  // in list order
   std::size_t next_file_ = 0;
   std::uint32_t next_index_ = 0;

@@ -76,6 +76,18 @@ bool SkipCompressedPrefix(File& file) {
   return true;
 }
 
+bool IsCompressedName(std::string_view name) {
+  std::string_view extension = Extension(name);
+  return extension == ".hdrx" || extension == ".quvx";
+}
+
+// A compressed file is read only while nobody writes it. Other readers are
+// welcome: two lists, or a list and a fetch, must not hide each other's
+// files.
+FileShare ShareToReadWith(std::string_view name) {
+  return IsCompressedName(name) ? FileShare::kRead : FileShare::kReadWrite;
+}
+
 }  // namespace
 
 // What reading a compressed file takes, kept from one file to the next.
@@ -161,20 +173,23 @@ bool ReadDataFile(const WorkingFolder& folder, std::string_view name, HeaderReco
 
 bool DataFileReader::Read(const WorkingFolder& folder, std::string_view name,
                           HeaderRecord& record) {
-  if (name.size() + 1 > kListNameSize) {
+  return ReadOpened(folder.platform().OpenFile(folder.PathOf(name), FileAccess::kRead,
+                                               ShareToReadWith(name), FileCreation::kOpenExisting),
+                    name, record);
+}
+
+bool DataFileReader::Read(platform::Folder& folder, std::string_view name, HeaderRecord& record) {
+  return ReadOpened(folder.OpenFile(std::string(name), FileAccess::kRead, ShareToReadWith(name),
+                                    FileCreation::kOpenExisting),
+                    name, record);
+}
+
+bool DataFileReader::ReadOpened(std::unique_ptr<File> file, std::string_view name,
+                                HeaderRecord& record) {
+  if (file == nullptr || name.size() + 1 > kListNameSize) {
     return false;
   }
-  std::string_view extension = Extension(name);
-  bool compressed = extension == ".hdrx" || extension == ".quvx";
-  // A compressed file is read only while nobody writes it. Other readers
-  // are welcome: two lists, or a list and a fetch, must not hide each
-  // other's files.
-  std::unique_ptr<File> file = folder.platform().OpenFile(
-      folder.PathOf(name), FileAccess::kRead, compressed ? FileShare::kRead : FileShare::kReadWrite,
-      FileCreation::kOpenExisting);
-  if (file == nullptr) {
-    return false;
-  }
+  bool compressed = IsCompressedName(name);
   try {
     if (compressed && tools_ == nullptr) {
       tools_ = std::make_unique<Tools>();

@@ -21,6 +21,7 @@
 #include <string_view>
 
 #include "catalogue/header_record.h"
+#include "service/platform/platform.h"
 #include "service/working_folder.h"
 
 namespace sqv64 {
@@ -41,8 +42,13 @@ class DataFileReader {
 
   // As ReadDataFile.
   bool Read(const WorkingFolder& folder, std::string_view name, HeaderRecord& record);
+  // As ReadDataFile, for the file `name` of an opened folder.
+  bool Read(platform::Folder& folder, std::string_view name, HeaderRecord& record);
 
  private:
+  bool ReadOpened(std::unique_ptr<platform::File> file, std::string_view name,
+                  HeaderRecord& record);
+
   struct Tools;
   std::unique_ptr<Tools> tools_;  // made for the first compressed file
 };

@@ -1,6 +1,7 @@
 #include "text/trim_spaces.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace sqv64 {
 namespace {
@@ -30,9 +31,13 @@ std::string AsciiLowerCase(std::string_view text) {
 }
 
 std::string AsciiUpperCase(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), UpperByte);
+  std::string out;
+  AppendAsciiUpperCase(out, text);
   return out;
+}
+
+void AppendAsciiUpperCase(std::string& out, std::string_view text) {
+  std::transform(text.begin(), text.end(), std::back_inserter(out), UpperByte);
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {

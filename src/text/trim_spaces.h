@@ -14,6 +14,8 @@ std::string TrimSpaces(std::string_view text);
 
 std::string AsciiLowerCase(std::string_view text);
 std::string AsciiUpperCase(std::string_view text);
+// Appends the text in ASCII upper case to `out`.
+void AppendAsciiUpperCase(std::string& out, std::string_view text);
 
 // Whether two texts are equal when A to Z and a to z are folded together.
 bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right);

@@ -47,6 +47,9 @@ class TestPlatform : public platform::Platform {
                                            platform::FileCreation creation) override {
     return real_.OpenFile(path, access, share, creation);
   }
+  std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override {
+    return real_.OpenFolder(path);
+  }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   bool EntryExists(const std::string& path) override { return real_.EntryExists(path); }
   bool DeleteFile(const std::string& path) override { return real_.DeleteFile(path); }

@@ -56,12 +56,28 @@ class File {
   virtual std::size_t Read(void* buffer, std::size_t size) = 0;
   // Writes all `size` bytes at the current position.
   virtual void Write(const void* data, std::size_t size) = 0;
+  // The file's size, at least as recent as the opening of this File and
+  // as the last write through it; what other processes change after the
+  // opening may or may not show.
   virtual std::uint64_t Size() = 0;
   virtual void Seek(std::uint64_t offset) = 0;
   virtual void SeekToEnd() = 0;
   // Returns once the written data is on the disk itself.
   virtual void Sync() = 0;
   virtual void Close() = 0;
+};
+
+// An open folder, through which its files are opened by name, without the
+// folder's path being looked up again for each file. Any number of threads
+// may open files through one Folder at once.
+class Folder {
+ public:
+  virtual ~Folder() = default;
+
+  // As Platform::OpenFile for the folder's path followed by `name`, which
+  // holds no separator.
+  virtual std::unique_ptr<File> OpenFile(const std::string& name, FileAccess access,
+                                         FileShare share, FileCreation creation) = 0;
 };
 
 struct DirectoryEntry {
@@ -114,6 +130,9 @@ class Platform {
   // Files and folders.
   virtual std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access,
                                          FileShare share, FileCreation creation) = 0;
+  // The folder `path` (which ends with a separator), for opening many of
+  // its files; nullptr when it is no folder or cannot be opened.
+  virtual std::unique_ptr<Folder> OpenFolder(const std::string& path) = 0;
   // Whether `path` names a file (not a folder).
   virtual bool FileExists(const std::string& path) = 0;
   // Whether any directory entry (file or folder) has this name.

@@ -13,7 +13,50 @@ void ThrowIoError() {
   throw IoError("I/O error " + std::to_string(errno));
 }
 
-PosixFile::PosixFile(int descriptor) : descriptor_(descriptor) {}
+int OpenFlags(FileAccess access, FileCreation creation) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::kRead:
+      flags |= O_RDONLY;
+      break;
+    case FileAccess::kWrite:
+      flags |= O_WRONLY;
+      break;
+    case FileAccess::kReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  switch (creation) {
+    case FileCreation::kOpenExisting:
+      break;
+    case FileCreation::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case FileCreation::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case FileCreation::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+  }
+  return flags;
+}
+
+std::unique_ptr<File> AdoptOpenedFile(int descriptor) {
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(descriptor);
+    return nullptr;
+  }
+  // The size comes with the check, which saves asking for it again.
+  return std::make_unique<PosixFile>(descriptor, static_cast<std::uint64_t>(status.st_size));
+}
+
+PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open)
+    : descriptor_(descriptor), known_size_(size_at_open) {}
 
 PosixFile::~PosixFile() {
   if (descriptor_ >= 0) {
@@ -39,6 +82,7 @@ std::size_t PosixFile::Read(void* buffer, std::size_t size) {
 }
 
 void PosixFile::Write(const void* data, std::size_t size) {
+  known_size_.reset();
   const auto* bytes = static_cast<const char*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -53,6 +97,9 @@ void PosixFile::Write(const void* data, std::size_t size) {
 }
 
 std::uint64_t PosixFile::Size() {
+  if (known_size_) {
+    return *known_size_;
+  }
   struct stat status {};
   if (::fstat(descriptor_, &status) != 0)
     ThrowIoError();

@@ -1,14 +1,19 @@
 // A File on a POSIX file descriptor.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+
 #include "service/platform/platform.h"
 
 namespace sqv64::platform {
 
 class PosixFile final : public File {
  public:
-  // Takes ownership of `descriptor`.
-  explicit PosixFile(int descriptor);
+  // Takes ownership of `descriptor`, whose size `size_at_open` is when
+  // the opening just told it.
+  explicit PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open = std::nullopt);
   ~PosixFile() override;
 
   std::size_t Read(void* buffer, std::size_t size) override;
@@ -21,9 +26,17 @@ class PosixFile final : public File {
 
  private:
   int descriptor_;
+  std::optional<std::uint64_t> known_size_;  // until the first write
 };
 
 // The IoError for the current errno.
 [[noreturn]] void ThrowIoError();
+
+// The flags of open(2) for an access and a creation rule.
+int OpenFlags(FileAccess access, FileCreation creation);
+
+// The File for a descriptor that open(2) or openat(2) returned: nullptr
+// when the open failed (-1) or opened a folder, which is closed again.
+std::unique_ptr<File> AdoptOpenedFile(int descriptor);
 
 }  // namespace sqv64::platform

@@ -20,40 +20,12 @@
 #include <mutex>
 
 #include "service/platform/posix/posix_file.h"
+#include "service/platform/posix/posix_folder.h"
 #include "service/platform/wildcard.h"
 #include "text/code_page.h"
 
 namespace sqv64::platform {
 namespace {
-
-int OpenFlags(FileAccess access, FileCreation creation) {
-  int flags = O_CLOEXEC;
-  switch (access) {
-    case FileAccess::kRead:
-      flags |= O_RDONLY;
-      break;
-    case FileAccess::kWrite:
-      flags |= O_WRONLY;
-      break;
-    case FileAccess::kReadWrite:
-      flags |= O_RDWR;
-      break;
-  }
-  switch (creation) {
-    case FileCreation::kOpenExisting:
-      break;
-    case FileCreation::kCreateAlways:
-      flags |= O_CREAT | O_TRUNC;
-      break;
-    case FileCreation::kCreateNew:
-      flags |= O_CREAT | O_EXCL;
-      break;
-    case FileCreation::kOpenAlways:
-      flags |= O_CREAT;
-      break;
-  }
-  return flags;
-}
 
 std::string FormatLocal(const std::tm& moment, const char* format) {
   char text[128];
@@ -65,16 +37,15 @@ std::string FormatLocal(const std::tm& moment, const char* format) {
 
 std::unique_ptr<File> PosixPlatform::OpenFile(const std::string& path, FileAccess access,
                                               FileShare /*share*/, FileCreation creation) {
-  int descriptor = ::open(NativePath(path).c_str(), OpenFlags(access, creation), 0666);
+  return AdoptOpenedFile(::open(NativePath(path).c_str(), OpenFlags(access, creation), 0666));
+}
+
+std::unique_ptr<Folder> PosixPlatform::OpenFolder(const std::string& path) {
+  int descriptor = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) {
     return nullptr;
   }
-  struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-    ::close(descriptor);
-    return nullptr;
-  }
-  return std::make_unique<PosixFile>(descriptor);
+  return std::make_unique<PosixFolder>(*this, descriptor);
 }
 
 bool PosixPlatform::FileExists(const std::string& path) {

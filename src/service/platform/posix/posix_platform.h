@@ -12,6 +12,7 @@ class PosixPlatform final : public Platform {
  public:
   std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access, FileShare share,
                                  FileCreation creation) override;
+  std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
   bool FileExists(const std::string& path) override;
   bool EntryExists(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;

@@ -82,6 +82,33 @@ TEST_F(PosixPlatformTest, FilesReadWriteAndReplace) {
   EXPECT_FALSE(platform_.DeleteFile(root_ + "old.hdr"));
 }
 
+TEST_F(PosixPlatformTest, AnOpenedFolderOpensItsFilesByName) {
+  folder_.Write("\xD0\xA2.hdr", "abc");  // a Cyrillic name, as stored on disk
+  std::filesystem::create_directory(folder_.path() / "metar");
+  std::unique_ptr<Folder> opened = platform_.OpenFolder(root_);
+  ASSERT_NE(opened, nullptr);
+  auto file = opened->OpenFile("\xD2.hdr", FileAccess::kRead, FileShare::kRead,
+                               FileCreation::kOpenExisting);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Size(), 3u);
+  for (const char* name : {"metar", "missing.hdr"}) {
+    EXPECT_EQ(
+        opened->OpenFile(name, FileAccess::kRead, FileShare::kRead, FileCreation::kOpenExisting),
+        nullptr)
+        << name;
+  }
+  auto created = opened->OpenFile("new.quv", FileAccess::kReadWrite, FileShare::kNone,
+                                  FileCreation::kCreateNew);
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->Size(), 0u);
+  created->Write("12345", 5);
+  EXPECT_EQ(created->Size(), 5u);  // a write through the file shows at once
+  EXPECT_EQ(folder_.Read("new.quv"), "12345");
+
+  EXPECT_EQ(platform_.OpenFolder(root_ + "missing/"), nullptr);
+  EXPECT_EQ(platform_.OpenFolder(root_ + "new.quv"), nullptr);
+}
+
 TEST_F(PosixPlatformTest, FreeSpaceIsKnownForAnExistingFolder) {
   EXPECT_TRUE(platform_.FreeBytes(root_).has_value());
   EXPECT_FALSE(platform_.FreeBytes(root_ + "missing\\").has_value());

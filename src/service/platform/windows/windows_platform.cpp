@@ -7,6 +7,9 @@
 #include "service/platform/windows/windows_file.h"
 #include "text/code_page.h"
 
+#include <string>
+#include <utility>
+
 namespace sqv64::platform {
 namespace {
 
@@ -67,6 +70,22 @@ std::string FromBuffer(const wchar_t* text, int length_with_terminator) {
   return AnsiText(std::wstring_view(text, static_cast<std::size_t>(length_with_terminator - 1)));
 }
 
+// Windows opens files by their full paths, so the folder keeps its path.
+class WindowsFolder final : public Folder {
+ public:
+  WindowsFolder(Platform& platform, std::string path)
+      : platform_(platform), path_(std::move(path)) {}
+
+  std::unique_ptr<File> OpenFile(const std::string& name, FileAccess access, FileShare share,
+                                 FileCreation creation) override {
+    return platform_.OpenFile(path_ + name, access, share, creation);
+  }
+
+ private:
+  Platform& platform_;
+  std::string path_;
+};
+
 }  // namespace
 
 WindowsPlatform::WindowsPlatform(std::wstring service_name)
@@ -84,6 +103,14 @@ std::unique_ptr<File> WindowsPlatform::OpenFile(const std::string& path, FileAcc
     return nullptr;
   }
   return std::make_unique<WindowsFile>(handle);
+}
+
+std::unique_ptr<Folder> WindowsPlatform::OpenFolder(const std::string& path) {
+  DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return nullptr;
+  }
+  return std::make_unique<WindowsFolder>(*this, path);
 }
 
 bool WindowsPlatform::FileExists(const std::string& path) {

@@ -23,6 +23,7 @@ class WindowsPlatform final : public Platform {
 
   std::unique_ptr<File> OpenFile(const std::string& path, FileAccess access, FileShare share,
                                  FileCreation creation) override;
+  std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
   bool FileExists(const std::string& path) override;
   bool EntryExists(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;

@@ -120,6 +120,26 @@ TEST_F(WindowsPlatformTest, FilesAreWrittenReadAndReplacedInOneStep) {
   EXPECT_EQ(Open("old.hdr", FileAccess::kRead, FileShare::kRead), nullptr);
 }
 
+TEST_F(WindowsPlatformTest, AnOpenedFolderOpensItsFilesWithTheirShareModes) {
+  auto written = Open("\xD2.hdrx", FileAccess::kWrite, FileShare::kNone, FileCreation::kCreateNew);
+  ASSERT_NE(written, nullptr);
+  written->Write("abc", 3);
+  written->Close();
+  ASSERT_TRUE(platform_.CreateDirectory(root_ + "metar"));
+  std::unique_ptr<Folder> opened = platform_.OpenFolder(root_);
+  ASSERT_NE(opened, nullptr);
+  auto file = opened->OpenFile("\xD2.hdrx", FileAccess::kRead, FileShare::kRead,
+                               FileCreation::kOpenExisting);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Size(), 3u);
+  EXPECT_EQ(Open("\xD2.hdrx", FileAccess::kWrite, FileShare::kReadWrite), nullptr);
+  EXPECT_EQ(
+      opened->OpenFile("metar", FileAccess::kRead, FileShare::kRead, FileCreation::kOpenExisting),
+      nullptr);
+  EXPECT_EQ(platform_.OpenFolder(root_ + "missing\\"), nullptr);
+  EXPECT_EQ(platform_.OpenFolder(root_ + "\xD2.hdrx"), nullptr);
+}
+
 TEST_F(WindowsPlatformTest, ShareModesKeepOtherOpenersOut) {
   struct Case {
     FileAccess held_access;
