@@ -9,7 +9,7 @@
 // out and take no number.
 //
 // A CatalogueScan hands the records over batch by batch, so that a server
-// can send each batch while the next is read and never holds the whole
+// sends each batch as soon as it is read and never holds the whole
 // catalogue of a large store. A large batch is read on as many threads as
 // the machine has cores.
 //
