@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <string_view>
@@ -145,8 +146,14 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
   auto read_files = [&](DataFileReader& reader) {
     for (std::size_t i = next++; i < count; i = next++) {
       const std::string& name = names_[first + i];
-      bool read = opened_folder_ ? reader.Read(*opened_folder_, name, records_[i])
-                                 : reader.Read(folder_, name, records_[i]);
+      bool read = false;
+      try {
+        read = opened_folder_ ? reader.Read(*opened_folder_, name, records_[i])
+                              : reader.Read(folder_, name, records_[i]);
+      } catch (const std::exception&) {
+        // Out of memory, say: the file is left out, and the helper thread
+        // that read it does not end the process.
+      }
       readable[i] = read ? 1 : 0;
     }
   };
