@@ -1,7 +1,7 @@
 #include "text/trim_spaces.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstddef>
 
 namespace sqv64 {
 namespace {
@@ -37,7 +37,9 @@ std::string AsciiUpperCase(std::string_view text) {
 }
 
 void AppendAsciiUpperCase(std::string& out, std::string_view text) {
-  std::transform(text.begin(), text.end(), std::back_inserter(out), UpperByte);
+  auto start = static_cast<std::ptrdiff_t>(out.size());
+  out.append(text);
+  std::transform(out.begin() + start, out.end(), out.begin() + start, UpperByte);
 }
 
 bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
