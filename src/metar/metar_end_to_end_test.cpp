@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include "metar/advance_until.h"
@@ -63,47 +64,53 @@ class MetarEndToEndTest : public ::testing::Test {
     served_.Write("data/observations/metar/" + name, content);
   }
 
+  // Weather state whose settings name the test's FTP server.
+  WeatherState ServedState() const {
+    WeatherState state;
+    state.settings.ftp_host = "127.0.0.1";
+    state.settings.ftp_port = server_->port();
+    return state;
+  }
+
+  // A download run that waits up to 10 s for each FTP step, never pauses
+  // and always draws the lowest random number.
+  std::unique_ptr<MetarDownload> Download(WeatherState& state, FtpClient& ftp) {
+    return std::make_unique<MetarDownload>(
+        test_.files(), state, ftp, [](int low, int) { return low; },
+        MetarDownloadOptions{
+            {std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)},
+            milliseconds(0)});
+  }
+
   TemporaryFolder served_;
   std::unique_ptr<FtpTestServer> server_;
   WeatherTestFolder test_;
 };
 
 TEST_F(MetarEndToEndTest, StationRunsFileTheServedReportsOnceEach) {
-  WeatherState state;
-  state.settings.ftp_host = "127.0.0.1";
-  state.settings.ftp_port = server_->port();
+  WeatherState state = ServedState();
   AddAirports(test_.files(), "UUEEUUDD");
   ASSERT_EQ(LoadAirportList(test_.files(), state.airport_list), -1);
   FtpClient ftp(test_.platform());
-  MetarDownload download(
-      test_.files(), state, ftp, [](int low, int) { return low; },
-      MetarDownloadOptions{
-          {std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)},
-          milliseconds(0)});
-  download.MetarData2();
+  std::unique_ptr<MetarDownload> download = Download(state, ftp);
+  download->MetarData2();
   EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
   EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
   EXPECT_FALSE(test_.Exists("metar/kjfk.txt"));
 
-  download.MetarData2();
-  EXPECT_EQ(download.wanted_stations().size(), 2u);
+  download->MetarData2();
+  EXPECT_EQ(download->wanted_stations().size(), 2u);
   EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
   EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
 }
 
 TEST_F(MetarEndToEndTest, ACycleRunOfDownloadTypeOneFilesEveryStation) {
-  WeatherState state;
-  state.settings.ftp_host = "127.0.0.1";
-  state.settings.ftp_port = server_->port();
+  WeatherState state = ServedState();
   state.settings.download_type = 1;
   state.last_cycle_hour = 14;
   FtpClient ftp(test_.platform());
-  MetarDownload download(
-      test_.files(), state, ftp, [](int low, int) { return low; },
-      MetarDownloadOptions{
-          {std::chrono::seconds(10), std::chrono::seconds(10), std::chrono::seconds(10)},
-          milliseconds(0)});
-  download.MetarData1();
+  std::unique_ptr<MetarDownload> download = Download(state, ftp);
+  download->MetarData1();
   EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed(kUuee0800));
   EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed(kUudd0800));
   EXPECT_EQ(test_.Read("metar/kjfk.txt"),

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "metar/recording_platform.h"
 #include "metar/weather_test_folder.h"
@@ -137,68 +141,83 @@ TEST_F(ArchiveTest, TheFourteenthKeepsTheOldMonthAndTheFifteenthArchivesIt) {
   EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({fourteenth, fifteenth}));
 }
 
-TEST_F(ArchiveTest, TheSameMonthAYearEarlierIsNotArchived) {
-  const Report last_year{"2019/09/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/20 00:00", "UUEE 200000Z 00000MPS CAVOK"};
-  test_.Write("metar/uuee.txt", Filed({last_year}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({last_year, now}));
-  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
+// What the archive folder holds: every entry below it, by its path there
+// ("2020_08/", "2020_08/uuee.txt"), with the content of the files.
+std::map<std::string, std::string> ArchiveEntries(const WeatherTestFolder& test) {
+  std::map<std::string, std::string> entries;
+  const std::filesystem::path root = test.path() / "metar" / "archive";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string name = std::filesystem::relative(entry.path(), root).generic_string();
+    if (entry.is_directory()) {
+      entries[name + "/"] = "";
+    } else {
+      entries[name] = test.Read("metar/archive/" + name);
+    }
+  }
+  return entries;
 }
 
-TEST_F(ArchiveTest, TwoEarlierMonthsGoIntoTheFolderOfTheFirstLine) {
+// One new report is filed into an airport file that holds older months.
+TEST_F(ArchiveTest, OlderMonthsMoveToTheFolderOfTheFirstLine) {
+  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
+  const Report last_year{"2019/09/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
   const Report july{"2020/07/30 00:00", "UUEE 300000Z 00000MPS CAVOK"};
   const Report august{"2020/08/02 00:00", "UUEE 020000Z 00000MPS CAVOK"};
   const Report september{"2020/09/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test_.Write("metar/uuee.txt", Filed({july, august, september}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/archive/2020_07/uuee.txt"), Filed({july, august}));
-  EXPECT_FALSE(test_.Exists("metar/archive/2020_08"));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({september, now}));
-}
-
-TEST_F(ArchiveTest, RecordsTheArchiveHoldsAlreadyAreNotAppendedAgain) {
-  const Report july{"2020/07/30 00:00", "UUEE 300000Z 00000MPS CAVOK"};
-  const Report august{"2020/08/02 00:00", "UUEE 020000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  // An earlier archiving appended July but could not replace the airport
-  // file.
-  test_.Write("metar/archive/2020_07/uuee.txt", Filed({july}));
-  test_.Write("metar/uuee.txt", Filed({july, august}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/archive/2020_07/uuee.txt"), Filed({july, august}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({now}));
-}
-
-TEST_F(ArchiveTest, RecordsWhoseMonthIsNoMonthAreDroppedAndOthersOfTheMonthKept) {
-  const Report odd{"2020/13/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
-  const Report august{"2020/08/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  const Report no_month{"2020/13/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
   const Report other_station{"2020/08/01 00:00", "UUDD 010000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test_.Write("metar/uuee.txt", Filed({august, odd, other_station}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({now}));
-}
+  const Report august_blank{"2020/08/01 00:00", " UUEE 010000Z 00000MPS CAVOK"};
+  const Report september_tab{"2020/09/01 00:00", "\tUUEE 010000Z 00000MPS CAVOK"};
+  const Report no_date{"..\\..\\x/08/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
+  using Archive = std::vector<std::pair<std::string, std::vector<Report>>>;  // folder, records
+  struct Case {
+    const char* what;
+    std::vector<Report> airport;
+    Archive archive_before;
+    Archive archive_after;
+    std::vector<Report> airport_after;
+  };
+  const Case cases[] = {
+      {"the same month a year earlier stays", {last_year}, {}, {}, {last_year, now}},
+      {"two earlier months go into the folder of the first line",
+       {july, august, september},
+       {},
+       {{"2020_07", {july, august}}},
+       {september, now}},
+      {"records the archive holds already are not appended again",
+       {july, august},
+       {{"2020_07", {july}}},  // an archiving that could not replace the airport file
+       {{"2020_07", {july, august}}},
+       {now}},
+      {"records whose month is no month are dropped, others of the month kept",
+       {august, no_month, other_station},
+       {},
+       {{"2020_08", {august}}},
+       {now}},
+      {"report lines with leading blanks are archived, not lost",
+       {august_blank, september_tab},
+       {},
+       {{"2020_08", {august_blank}}},
+       {september_tab, now}},
+      {"a first line that is no date archives nothing", {no_date}, {}, {}, {no_date, now}},
+  };
+  for (const Case& c : cases) {
+    WeatherTestFolder test;
+    test.Write("metar/uuee.txt", Filed(c.airport));
+    for (const auto& [folder, records] : c.archive_before) {
+      test.Write("metar/archive/" + folder + "/uuee.txt", Filed(records));
+    }
+    test.Write("metar/tmp.", Downloaded({now}));
+    FileDownloadedReports(test.files(), 0);
 
-TEST_F(ArchiveTest, ReportLinesWithLeadingBlanksAreArchivedNotLost) {
-  const Report august{"2020/08/01 00:00", " UUEE 010000Z 00000MPS CAVOK"};
-  const Report september{"2020/09/01 00:00", "\tUUEE 010000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test_.Write("metar/uuee.txt", Filed({august, september}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({september, now}));
-}
-
-TEST_F(ArchiveTest, AFirstLineThatIsNoDateArchivesNothing) {
-  const Report odd{"..\\..\\x/08/01 00:00", "UUEE 010000Z 00000MPS CAVOK"};
-  const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test_.Write("metar/uuee.txt", Filed({odd}));
-  File(Downloaded({now}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({odd, now}));
-  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
+    std::map<std::string, std::string> expected;
+    for (const auto& [folder, records] : c.archive_after) {
+      expected[folder + "/"] = "";
+      expected[folder + "/uuee.txt"] = Filed(records);
+    }
+    EXPECT_EQ(ArchiveEntries(test), expected) << c.what;
+    EXPECT_EQ(test.Read("metar/uuee.txt"), Filed(c.airport_after)) << c.what;
+  }
 }
 
 TEST(ArchiveReplacementTest, TheAirportFileIsReplacedByARenameNeverDeletedFirst) {
