@@ -29,8 +29,8 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "fixtures/sample_store.h"
-#include "service/platform/platform.h"
-#include "service/working_folder.h"
+#include "platform/platform.h"
+#include "storage/working_folder.h"
 
 namespace {
 

@@ -81,7 +81,7 @@ quietly wineserver -p || fail "wineserver -p"
 declare -A excluded=(
   [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile"
 )
-unit_tests=(platform_tests text_tests service_core_tests service_tests protocol_tests
+unit_tests=(platform_tests text_tests storage_tests service_tests protocol_tests
   catalogue_tests catalogue_concurrency_tests metar_tests metar_network_tests)
 for test in "${unit_tests[@]}"; do
   exe=$build/$test.exe

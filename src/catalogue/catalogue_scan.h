@@ -26,7 +26,7 @@
 
 #include "catalogue/data_file_reader.h"
 #include "catalogue/header_record.h"
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

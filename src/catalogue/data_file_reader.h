@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "catalogue/header_record.h"
-#include "service/platform/platform.h"
-#include "service/working_folder.h"
+#include "platform/platform.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

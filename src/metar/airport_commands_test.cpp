@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "metar/weather_test_folder.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

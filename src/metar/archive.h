@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

@@ -24,7 +24,7 @@
 #include "metar/network_probe.h"
 #include "metar/weather_files.h"
 #include "metar/weather_state.h"
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "metar/weather_test_folder.h"
-#include "service/platform/platform.h"
+#include "metar/testing/weather_test_folder.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 namespace {

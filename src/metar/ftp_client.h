@@ -22,7 +22,7 @@
 
 #include "metar/ftp_reply.h"
 #include "metar/ftp_settings.h"
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 

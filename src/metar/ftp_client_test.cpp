@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "metar/scripted_ftp_peer.h"
+#include "metar/testing/scripted_ftp_peer.h"
 #include "support/temporary_folder.h"
 #include "support/test_platform.h"
 

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "metar/ftp_client.h"
-#include "metar/scripted_ftp_peer.h"
+#include "metar/testing/scripted_ftp_peer.h"
 #include "support/test_platform.h"
 
 namespace sqv64 {

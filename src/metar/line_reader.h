@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 

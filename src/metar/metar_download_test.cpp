@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "metar/scripted_ftp_peer.h"
-#include "metar/weather_test_folder.h"
+#include "metar/testing/scripted_ftp_peer.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

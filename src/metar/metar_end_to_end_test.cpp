@@ -10,12 +10,12 @@
 #include <memory>
 #include <thread>
 
-#include "metar/advance_until.h"
 #include "metar/airport_commands.h"
 #include "metar/airport_list.h"
 #include "metar/metar_download.h"
+#include "metar/testing/advance_until.h"
+#include "metar/testing/weather_test_folder.h"
 #include "metar/weather_service.h"
-#include "metar/weather_test_folder.h"
 #include "support/ftp_test_server.h"
 #include "support/temporary_folder.h"
 

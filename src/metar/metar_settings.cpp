@@ -3,7 +3,7 @@
 #include <array>
 
 #include "metar/line_reader.h"
-#include "service/staged_file.h"
+#include "storage/staged_file.h"
 #include "text/number_parsers.h"
 #include "text/trim_spaces.h"
 

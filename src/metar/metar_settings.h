@@ -18,7 +18,7 @@
 
 #include "metar/ftp_settings.h"
 #include "metar/weather_files.h"
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "metar/weather_test_folder.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

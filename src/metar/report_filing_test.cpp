@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "metar/recording_platform.h"
-#include "metar/weather_test_folder.h"
+#include "metar/testing/recording_platform.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

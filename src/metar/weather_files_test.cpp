@@ -9,7 +9,7 @@
 
 #include "metar/airport_commands.h"
 #include "metar/report_filing.h"
-#include "metar/weather_test_folder.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

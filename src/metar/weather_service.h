@@ -27,7 +27,7 @@
 #include "metar/timer_clock.h"
 #include "metar/weather_files.h"
 #include "metar/weather_state.h"
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

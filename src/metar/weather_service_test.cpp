@@ -1,5 +1,5 @@
 #include "metar/weather_service.h"
-#include "metar/advance_until.h"
+#include "metar/testing/advance_until.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <chrono>
 #include <thread>
 
-#include "metar/scripted_ftp_peer.h"
-#include "metar/weather_test_folder.h"
+#include "metar/testing/scripted_ftp_peer.h"
+#include "metar/testing/weather_test_folder.h"
 
 namespace sqv64 {
 namespace {

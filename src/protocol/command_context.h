@@ -4,8 +4,8 @@
 #pragma once
 
 #include "protocol/weather_commands.h"
-#include "service/event_log.h"
-#include "service/working_folder.h"
+#include "storage/event_log.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

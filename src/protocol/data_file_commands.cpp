@@ -8,7 +8,7 @@
 
 #include "catalogue/catalogue_scan.h"
 #include "protocol/file_name_rules.h"
-#include "service/staged_file.h"
+#include "storage/staged_file.h"
 
 namespace sqv64 {
 namespace {

@@ -10,7 +10,7 @@
 #include "catalogue/header_record.h"
 #include "fixtures/data_file_fixtures.h"
 #include "fixtures/expected_catalogue.h"
-#include "protocol/test_server.h"
+#include "protocol/testing/test_server.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
 

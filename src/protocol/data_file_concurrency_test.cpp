@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "fixtures/data_file_fixtures.h"
-#include "protocol/test_server.h"
+#include "protocol/testing/test_server.h"
 
 namespace sqv64 {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/test_server.h"
+#include "protocol/testing/test_server.h"
 
 namespace sqv64 {
 namespace {

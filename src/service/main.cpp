@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 #include "service/service_switches.h"
 #include "service/sqv64_service.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "service/working_folder.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 

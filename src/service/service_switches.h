@@ -1,7 +1,7 @@
 // The command-line switches that register or remove the service.
 #pragma once
 
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 

@@ -7,11 +7,11 @@
 #include "protocol/command_context.h"
 #include "protocol/command_dispatcher.h"
 #include "protocol/tcp_server.h"
-#include "service/event_log.h"
 #include "service/image_path.h"
 #include "service/port_file.h"
-#include "service/staged_file.h"
-#include "service/working_folder.h"
+#include "storage/event_log.h"
+#include "storage/staged_file.h"
+#include "storage/working_folder.h"
 
 namespace sqv64 {
 namespace {

@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64 {
 

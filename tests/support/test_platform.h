@@ -7,7 +7,7 @@
 
 #include <mutex>
 
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64::testing_support {
 

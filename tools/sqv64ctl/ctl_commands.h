@@ -5,7 +5,7 @@
 #pragma once
 
 #include "ctl_options.h"
-#include "service/platform/platform.h"
+#include "platform/platform.h"
 
 namespace sqv64::ctl {
 

@@ -1,0 +1,131 @@
+#include "platform/posix/posix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+namespace sqv64::platform {
+
+void ThrowIoError() {
+  throw IoError("I/O error " + std::to_string(errno));
+}
+
+int OpenFlags(FileAccess access, FileCreation creation) {
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::kRead:
+      flags |= O_RDONLY;
+      break;
+    case FileAccess::kWrite:
+      flags |= O_WRONLY;
+      break;
+    case FileAccess::kReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  switch (creation) {
+    case FileCreation::kOpenExisting:
+      break;
+    case FileCreation::kCreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case FileCreation::kCreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case FileCreation::kOpenAlways:
+      flags |= O_CREAT;
+      break;
+  }
+  return flags;
+}
+
+std::unique_ptr<File> AdoptOpenedFile(int descriptor) {
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+    ::close(descriptor);
+    return nullptr;
+  }
+  // The size comes with the check, which saves asking for it again.
+  return std::make_unique<PosixFile>(descriptor, static_cast<std::uint64_t>(status.st_size));
+}
+
+PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open)
+    : descriptor_(descriptor), known_size_(size_at_open) {}
+
+PosixFile::~PosixFile() {
+  if (descriptor_ >= 0) {
+    ::close(descriptor_);
+  }
+}
+
+std::size_t PosixFile::Read(void* buffer, std::size_t size) {
+  auto* bytes = static_cast<char*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t got = ::read(descriptor_, bytes + done, size - done);
+    if (got < 0) {
+      if (errno == EINTR)
+        continue;
+      ThrowIoError();
+    }
+    if (got == 0)
+      break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+void PosixFile::Write(const void* data, std::size_t size) {
+  known_size_.reset();
+  const auto* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t put = ::write(descriptor_, bytes + done, size - done);
+    if (put < 0) {
+      if (errno == EINTR)
+        continue;
+      ThrowIoError();
+    }
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+std::uint64_t PosixFile::Size() {
+  if (known_size_) {
+    return *known_size_;
+  }
+  struct stat status {};
+  if (::fstat(descriptor_, &status) != 0)
+    ThrowIoError();
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
+void PosixFile::Seek(std::uint64_t offset) {
+  if (::lseek(descriptor_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    ThrowIoError();
+}
+
+void PosixFile::SeekToEnd() {
+  if (::lseek(descriptor_, 0, SEEK_END) < 0)
+    ThrowIoError();
+}
+
+void PosixFile::Sync() {
+  if (::fsync(descriptor_) != 0)
+    ThrowIoError();
+}
+
+void PosixFile::Close() {
+  int descriptor = descriptor_;
+  descriptor_ = -1;
+  if (descriptor >= 0 && ::close(descriptor) != 0)
+    ThrowIoError();
+}
+
+}  // namespace sqv64::platform

@@ -1,0 +1,42 @@
+// A File on a POSIX file descriptor.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/platform.h"
+
+namespace sqv64::platform {
+
+class PosixFile final : public File {
+ public:
+  // Takes ownership of `descriptor`, whose size `size_at_open` is when
+  // the opening just told it.
+  explicit PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open = std::nullopt);
+  ~PosixFile() override;
+
+  std::size_t Read(void* buffer, std::size_t size) override;
+  void Write(const void* data, std::size_t size) override;
+  std::uint64_t Size() override;
+  void Seek(std::uint64_t offset) override;
+  void SeekToEnd() override;
+  void Sync() override;
+  void Close() override;
+
+ private:
+  int descriptor_;
+  std::optional<std::uint64_t> known_size_;  // until the first write
+};
+
+// The IoError for the current errno.
+[[noreturn]] void ThrowIoError();
+
+// The flags of open(2) for an access and a creation rule.
+int OpenFlags(FileAccess access, FileCreation creation);
+
+// The File for a descriptor that open(2) or openat(2) returned: nullptr
+// when the open failed (-1) or opened a folder, which is closed again.
+std::unique_ptr<File> AdoptOpenedFile(int descriptor);
+
+}  // namespace sqv64::platform

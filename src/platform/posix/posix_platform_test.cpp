@@ -1,0 +1,145 @@
+#include "platform/posix/posix_platform.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "support/temporary_folder.h"
+
+namespace sqv64::platform {
+namespace {
+
+using testing_support::TemporaryFolder;
+
+class PosixPlatformTest : public ::testing::Test {
+ protected:
+  PosixPlatform platform_;
+  TemporaryFolder folder_;
+  std::string root_ = folder_.ServerPath();
+};
+
+TEST_F(PosixPlatformTest, NamesAreConvertedFromWindows1251WithBackslashesAsSeparators) {
+  EXPECT_EQ(platform_.NativePath("C:\\a\\\xD2\xE8\xEF.hdr"), "C:/a/\xD0\xA2\xD0\xB8\xD0\xBF.hdr");
+  folder_.Write("metar/\xD0\xA2.txt", "x");
+  EXPECT_TRUE(platform_.FileExists(root_ + "metar\\\xD2.txt"));
+  auto entries = platform_.ListDirectory(root_ + "metar\\", "*.TXT");
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "\xD2.txt");
+}
+
+TEST_F(PosixPlatformTest, ListingIncludesFoldersAndMatchesIgnoringCase) {
+  folder_.Write("a.hdr", "");
+  folder_.Write("B.HDRX", "");
+  folder_.Write("c.quv", "");
+  std::filesystem::create_directory(folder_.path() / "d.hdr");
+  auto entries = platform_.ListDirectory(root_, "*.hdr*");
+  std::sort(entries.begin(), entries.end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].name, "B.HDRX");
+  EXPECT_EQ(entries[1].name, "a.hdr");
+  EXPECT_EQ(entries[2].name, "d.hdr");
+  EXPECT_TRUE(entries[2].is_directory);
+  EXPECT_FALSE(entries[1].is_directory);
+}
+
+TEST_F(PosixPlatformTest, FoldersAreEntriesButNotFilesAndCannotBeOpened) {
+  std::filesystem::create_directory(folder_.path() / "metar");
+  EXPECT_TRUE(platform_.EntryExists(root_ + "metar"));
+  EXPECT_FALSE(platform_.FileExists(root_ + "metar"));
+  EXPECT_EQ(platform_.OpenFile(root_ + "metar", FileAccess::kRead, FileShare::kRead,
+                               FileCreation::kOpenExisting),
+            nullptr);
+  EXPECT_FALSE(platform_.FileExists(root_));
+}
+
+TEST_F(PosixPlatformTest, FilesReadWriteAndReplace) {
+  auto file = platform_.OpenFile(root_ + "new.tmp", FileAccess::kWrite, FileShare::kNone,
+                                 FileCreation::kCreateNew);
+  ASSERT_NE(file, nullptr);
+  file->Write("hello", 5);
+  file->Sync();
+  file->Close();
+  EXPECT_EQ(platform_.OpenFile(root_ + "new.tmp", FileAccess::kWrite, FileShare::kNone,
+                               FileCreation::kCreateNew),
+            nullptr);
+  folder_.Write("old.hdr", "old content");
+  EXPECT_TRUE(platform_.ReplaceFile(root_ + "new.tmp", root_ + "old.hdr"));
+  EXPECT_EQ(folder_.Read("old.hdr"), "hello");
+  EXPECT_FALSE(folder_.Exists("new.tmp"));
+
+  auto reader = platform_.OpenFile(root_ + "old.hdr", FileAccess::kRead, FileShare::kRead,
+                                   FileCreation::kOpenExisting);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->Size(), 5u);
+  char buffer[16];
+  reader->Seek(1);
+  EXPECT_EQ(reader->Read(buffer, sizeof buffer), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "ello");
+  EXPECT_TRUE(platform_.DeleteFile(root_ + "old.hdr"));
+  EXPECT_FALSE(platform_.DeleteFile(root_ + "old.hdr"));
+}
+
+TEST_F(PosixPlatformTest, AnOpenedFolderOpensItsFilesByName) {
+  folder_.Write("\xD0\xA2.hdr", "abc");  // a Cyrillic name, as stored on disk
+  std::filesystem::create_directory(folder_.path() / "metar");
+  std::unique_ptr<Folder> opened = platform_.OpenFolder(root_);
+  ASSERT_NE(opened, nullptr);
+  auto file = opened->OpenFile("\xD2.hdr", FileAccess::kRead, FileShare::kRead,
+                               FileCreation::kOpenExisting);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->Size(), 3u);
+  for (const char* name : {"metar", "missing.hdr"}) {
+    EXPECT_EQ(
+        opened->OpenFile(name, FileAccess::kRead, FileShare::kRead, FileCreation::kOpenExisting),
+        nullptr)
+        << name;
+  }
+  auto created = opened->OpenFile("new.quv", FileAccess::kReadWrite, FileShare::kNone,
+                                  FileCreation::kCreateNew);
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->Size(), 0u);
+  created->Write("12345", 5);
+  EXPECT_EQ(created->Size(), 5u);  // a write through the file shows at once
+  EXPECT_EQ(folder_.Read("new.quv"), "12345");
+
+  EXPECT_EQ(platform_.OpenFolder(root_ + "missing/"), nullptr);
+  EXPECT_EQ(platform_.OpenFolder(root_ + "new.quv"), nullptr);
+}
+
+TEST_F(PosixPlatformTest, FreeSpaceIsKnownForAnExistingFolder) {
+  EXPECT_TRUE(platform_.FreeBytes(root_).has_value());
+  EXPECT_FALSE(platform_.FreeBytes(root_ + "missing\\").has_value());
+}
+
+TEST_F(PosixPlatformTest, ImagePathComesFromTheEnvironmentAsItIs) {
+  ::setenv("SQV64_IMAGE_PATH", "\"/opt/sqv64/sqv64\"", 1);
+  auto value = platform_.ReadImagePath();
+  ::unsetenv("SQV64_IMAGE_PATH");
+  ASSERT_TRUE(value.has_value());
+  EXPECT_EQ(value->type, ImagePathValue::Type::kString);
+  EXPECT_EQ(value->text, "\"/opt/sqv64/sqv64\"");
+  EXPECT_EQ(platform_.ReadImagePath()->text, platform_.ExecutablePath());
+}
+
+TEST_F(PosixPlatformTest, InstallWritesAnEnabledUnitAndUninstallRemovesIt) {
+  ::setenv("SQV64_UNIT_DIR", folder_.path().c_str(), 1);
+  ServiceRegistration service{"SQuv64", "Server Quvara64", "/opt/my server/sqv64"};
+  EXPECT_EQ(platform_.InstallService(service), std::nullopt);
+  std::string unit = folder_.Read("SQuv64.service");
+  EXPECT_NE(unit.find("Description=Server Quvara64\n"), std::string::npos);
+  EXPECT_NE(unit.find("ExecStart=\"/opt/my server/sqv64\"\n"), std::string::npos);
+  EXPECT_NE(unit.find("User=root\n"), std::string::npos);
+  EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
+  EXPECT_TRUE(
+      std::filesystem::is_symlink(folder_.path() / "multi-user.target.wants/SQuv64.service"));
+  EXPECT_EQ(platform_.UninstallService(service), std::nullopt);
+  EXPECT_FALSE(folder_.Exists("SQuv64.service"));
+  EXPECT_NE(platform_.UninstallService(service), std::nullopt);
+  ::unsetenv("SQV64_UNIT_DIR");
+}
+
+}  // namespace
+}  // namespace sqv64::platform

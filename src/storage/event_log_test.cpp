@@ -1,0 +1,92 @@
+#include "storage/event_log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "support/temporary_folder.h"
+#include "support/test_platform.h"
+
+namespace sqv64 {
+namespace {
+
+using testing_support::TemporaryFolder;
+using testing_support::TestPlatform;
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  TestPlatform platform_;
+  TemporaryFolder folder_;
+  WorkingFolder working_folder_{platform_, folder_.ServerPath()};
+  EventLog log_{working_folder_};
+};
+
+TEST_F(EventLogTest, StartLineOfTheExample) {
+  log_.WriteLog(log_.TimeField() + " START (C:\\Flight\\Server\\)");
+  EXPECT_EQ(folder_.Read("log.txt"), "08.12.2020  9:05:07 START (C:\\Flight\\Server\\)\r\n");
+}
+
+TEST_F(EventLogTest, PadsDateTimeAndCommandToTheirWidths) {
+  struct Case {
+    platform::LocalDateTime clock;
+    std::string command;
+    std::string line;
+  } cases[] = {
+      {{"12/8/2020", "09:05:07"}, "abc", "12/8/2020  09:05:07 abc        (client)\r\n"},
+      {{"2020-12-08", "9:05:07 AM"}, "0123456789", "2020-12-08 9:05:07 AM 0123456789 (client)\r\n"},
+      {{"08.12.2020", "9:05:07"}, "File list!!", "08.12.2020  9:05:07 File list!! (client)\r\n"},
+  };
+  std::string expected;
+  for (const Case& c : cases) {
+    platform_.SetLocalDateTime(c.clock);
+    log_.LogCommand(c.command, "client");
+    expected += c.line;
+  }
+  EXPECT_EQ(folder_.Read("log.txt"), expected);
+}
+
+TEST_F(EventLogTest, AppendsAndKeepsEarlierLines) {
+  folder_.Write("log.txt", "earlier\r\n");
+  log_.WriteLog("x");
+  EXPECT_EQ(folder_.Read("log.txt"), "earlier\r\n08.12.2020 x\r\n");
+}
+
+TEST_F(EventLogTest, ALogThatCannotBeOpenedDropsTheLineSilently) {
+  // A folder in the log's place cannot be opened for writing, whoever runs
+  // the test (a read-only file would not stop root).
+  std::filesystem::create_directory(folder_.path() / "log.txt");
+  EXPECT_NO_THROW(log_.WriteLog("x"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "log.txt"));
+}
+
+TEST_F(EventLogTest, AMissingFolderDropsTheLineSilently) {
+  WorkingFolder missing{platform_, folder_.ServerPath() + "missing/"};
+  EventLog log{missing};
+  EXPECT_NO_THROW(log.WriteLog("x"));
+}
+
+TEST_F(EventLogTest, ConcurrentWritersLoseNoLine) {
+  constexpr int kThreads = 8;
+  constexpr int kLines = 50;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([&] {
+      for (int i = 0; i < kLines; ++i)
+        log_.LogCommand("File list", "c");
+    });
+  }
+  for (auto& writer : writers)
+    writer.join();
+  std::string content = folder_.Read("log.txt");
+  std::size_t lines = 0;
+  for (std::size_t at = content.find("\r\n"); at != std::string::npos;
+       at = content.find("\r\n", at + 2)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, std::size_t{kThreads * kLines});
+}
+
+}  // namespace
+}  // namespace sqv64
