@@ -101,6 +101,12 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
     if (auto port = IntegerValue(value))
       settings.ftp_port = Low16Bits(*port);
   }
+  if (key == "weather.url=" || key == "weather.ca=") {
+    // A URL's path and a file's path are case-sensitive: the value as
+    // written, trimmed of spaces.
+    std::string_view written = line.substr(line.find('=') + 1);
+    (key == "weather.url=" ? settings.weather_url : settings.weather_ca) = TrimSpaces(written);
+  }
   if (key == "dwnld.type=") {
     if (auto type = IntegerValue(value))
       settings.download_type = static_cast<std::int16_t>(Low16Bits(*type));
@@ -110,6 +116,8 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
   using namespace platform;
   settings.download_type = 0;
+  settings.weather_url.clear();
+  settings.weather_ca.clear();
   auto lock = files.LockForReading();
   auto file = files.platform().OpenFile(files.PathOf(kSettingsFile), FileAccess::kRead,
                                         FileShare::kReadWrite, FileCreation::kOpenExisting);

@@ -1,0 +1,369 @@
+// HttpDownloader with WinHTTP in its synchronous mode. Certificates are
+// checked by WinHTTP against the Windows certificate store; with an extra
+// PEM file, a server whose issuer the store does not know is let through
+// WinHTTP and its chain is then checked against that file's certificates
+// alone, before any byte of the body is read. Cancel closes the request
+// handle, which ends the blocking call in progress at once.
+#include <wincrypt.h>
+#include <winhttp.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "platform/http_download.h"
+#include "platform/windows/wide_text.h"
+
+namespace sqv64::platform {
+namespace {
+
+constexpr std::size_t kMostCertificateFileBytes = 1 << 20;
+
+// Closes a WinHTTP handle when it goes.
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HINTERNET handle) : handle_(handle) {}
+  ~Handle() { Reset(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  void Reset() {
+    if (handle_ != nullptr)
+      WinHttpCloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HINTERNET handle_ = nullptr;
+};
+
+std::string ErrorText(const char* step) {
+  return std::string(step) + ": " + SystemErrorText(GetLastError());
+}
+
+// The certificates of a PEM file, in a memory store; nullptr when the file
+// cannot be read or holds none.
+HCERTSTORE LoadCertificates(const std::string& path) {
+  HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return nullptr;
+  std::string text;
+  char buffer[16384];
+  DWORD read = 0;
+  while (text.size() < kMostCertificateFileBytes &&
+         ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+    text.append(buffer, read);
+  }
+  CloseHandle(file);
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
+  if (store == nullptr)
+    return nullptr;
+  constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
+  constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
+  int added = 0;
+  for (std::size_t begin = text.find(kBegin); begin != std::string::npos;
+       begin = text.find(kBegin, begin + kBegin.size())) {
+    std::size_t end = text.find(kEnd, begin);
+    if (end == std::string::npos)
+      break;
+    std::string block = text.substr(begin, end + kEnd.size() - begin);
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                              CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr))
+      continue;
+    std::vector<BYTE> der(size);
+    if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
+                             CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr) &&
+        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
+                                         CERT_STORE_ADD_USE_EXISTING, nullptr)) {
+      ++added;
+    }
+  }
+  if (added == 0) {
+    CertCloseStore(store, 0);
+    return nullptr;
+  }
+  return store;
+}
+
+// Whether the chain of `server` passes the TLS server policy for `host`,
+// built by `engine` (nullptr: the system's own).
+bool PassesServerPolicy(HCERTCHAINENGINE engine, PCCERT_CONTEXT server, std::wstring host) {
+  CERT_CHAIN_PARA parameters{};
+  parameters.cbSize = sizeof parameters;
+  PCCERT_CHAIN_CONTEXT chain = nullptr;
+  if (!CertGetCertificateChain(engine, server, nullptr, server->hCertStore, &parameters, 0, nullptr,
+                               &chain)) {
+    return false;
+  }
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.pwszServerName = host.data();
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  bool passed = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+                status.dwError == 0;
+  CertFreeCertificateChain(chain);
+  return passed;
+}
+
+// Whether the server of `request` is trusted by the system's store or by
+// the certificates of `extra_ca_file`.
+bool ServerTrusted(HINTERNET request, const std::wstring& host, const std::string& extra_ca_file) {
+  PCCERT_CONTEXT server = nullptr;
+  DWORD size = sizeof server;
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) ||
+      server == nullptr) {
+    return false;
+  }
+  bool trusted = PassesServerPolicy(nullptr, server, host);
+  if (!trusted) {
+    if (HCERTSTORE roots = LoadCertificates(extra_ca_file)) {
+      CERT_CHAIN_ENGINE_CONFIG configuration{};
+      configuration.cbSize = sizeof configuration;
+      configuration.hExclusiveRoot = roots;
+      HCERTCHAINENGINE engine = nullptr;
+      if (CertCreateCertificateChainEngine(&configuration, &engine)) {
+        trusted = PassesServerPolicy(engine, server, host);
+        CertFreeCertificateChainEngine(engine);
+      }
+      CertCloseStore(roots, 0);
+    }
+  }
+  CertFreeCertificateContext(server);
+  return trusted;
+}
+
+std::string QueryHeader(HINTERNET request, DWORD header) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size,
+                      WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 8192)
+    return {};
+  std::wstring value(size / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &size,
+                           WINHTTP_NO_HEADER_INDEX))
+    return {};
+  value.resize(size / sizeof(wchar_t));
+  return AnsiText(value);
+}
+
+std::string FinalUrl(HINTERNET request) {
+  DWORD size = 0;
+  WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &size);
+  if (size == 0 || size > 65536)
+    return {};
+  std::wstring url(size / sizeof(wchar_t), L'\0');
+  if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &size))
+    return {};
+  url.resize(size / sizeof(wchar_t));
+  while (!url.empty() && url.back() == L'\0')
+    url.pop_back();
+  return AnsiText(url);
+}
+
+class WinHttpDownloader final : public HttpDownloader {
+ public:
+  HttpResult Get(const HttpRequest& request, File& destination) override;
+  void Cancel() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    if (running_ != nullptr)
+      WinHttpCloseHandle(running_);
+    running_ = nullptr;
+  }
+
+ private:
+  HttpResult Fetch(const HttpRequest& request, File& destination, HINTERNET session);
+  // Makes `request` the one Cancel closes; false when already cancelled.
+  bool Track(HINTERNET request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_)
+      return false;
+    running_ = request;
+    return true;
+  }
+  // Takes the request back from Cancel; false when Cancel closed it.
+  bool Untrack() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool ours = running_ != nullptr;
+    running_ = nullptr;
+    return ours;
+  }
+  bool cancelled() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cancelled_;
+  }
+
+  std::mutex mutex_;
+  HINTERNET running_ = nullptr;
+  bool cancelled_ = false;
+};
+
+HttpResult WinHttpDownloader::Get(const HttpRequest& request, File& destination) {
+  HttpResult result;
+  if (cancelled()) {
+    result.outcome = HttpResult::Outcome::kCancelled;
+    result.error = "cancelled";
+    return result;
+  }
+  std::wstring proxy = WideText(request.proxy.host + ":" + std::to_string(request.proxy.port));
+  Handle session(WinHttpOpen(
+      L"SQV64",
+      request.proxy.host.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+      request.proxy.host.empty() ? WINHTTP_NO_PROXY_NAME : proxy.c_str(), WINHTTP_NO_PROXY_BYPASS,
+      0));
+  if (!session) {
+    result.error = ErrorText("WinHttpOpen");
+    return result;
+  }
+  int connect = static_cast<int>(request.connect_timeout.count());
+  int idle = static_cast<int>(request.idle_timeout.count());
+  WinHttpSetTimeouts(session.get(), connect, connect, idle, idle);
+  return Fetch(request, destination, session.get());
+}
+
+HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, File& destination,
+                                    HINTERNET session) {
+  HttpResult result;
+  std::wstring url = WideText(request.url);
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts) ||
+      (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
+    result.error = "not an http:// or https:// URL";
+    return result;
+  }
+  bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
+  path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  Handle connection(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
+  if (!connection) {
+    result.error = ErrorText("WinHttpConnect");
+    return result;
+  }
+  HINTERNET handle =
+      WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                         WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0);
+  if (handle == nullptr) {
+    result.error = ErrorText("WinHttpOpenRequest");
+    return result;
+  }
+  if (!Track(handle)) {
+    WinHttpCloseHandle(handle);
+    result.outcome = HttpResult::Outcome::kCancelled;
+    result.error = "cancelled";
+    return result;
+  }
+
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+  DWORD redirects = static_cast<DWORD>(request.max_redirects);
+  WinHttpSetOption(handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
+                   sizeof redirects);
+  bool check_extra_authorities = secure && !request.extra_ca_file.empty();
+  if (check_extra_authorities) {
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    WinHttpSetOption(handle, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  }
+  std::wstring headers;
+  if (!request.if_modified_since.empty())
+    headers += L"If-Modified-Since: " + WideText(request.if_modified_since) + L"\r\n";
+  if (!request.if_none_match.empty())
+    headers += L"If-None-Match: " + WideText(request.if_none_match) + L"\r\n";
+
+  bool sent = false;
+  DWORD status = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    sent = WinHttpSendRequest(
+               handle, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+               headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+           WinHttpReceiveResponse(handle, nullptr);
+    if (!sent)
+      break;
+    DWORD size = sizeof status;
+    WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                        WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    if (status != 407 || request.proxy.user.empty() || attempt > 0)
+      break;
+    // The proxy asks who we are: Basic, once.
+    std::wstring user = WideText(request.proxy.user);
+    std::wstring password = WideText(request.proxy.password);
+    if (!WinHttpSetCredentials(handle, WINHTTP_AUTH_TARGET_PROXY, WINHTTP_AUTH_SCHEME_BASIC,
+                               user.c_str(), password.c_str(), nullptr))
+      break;
+  }
+  if (!sent) {
+    result.error = ErrorText("the request");
+  } else if (check_extra_authorities && !ServerTrusted(handle, host, request.extra_ca_file)) {
+    sent = false;
+    result.error = "the server's certificate is not trusted";
+  } else if (std::string final_url = FinalUrl(handle);
+             !final_url.empty() && final_url != request.url && final_url.starts_with("http:")) {
+    sent = false;
+    result.error = "redirected to " + final_url;
+  }
+
+  if (sent) {
+    result.status = static_cast<int>(status);
+    result.last_modified = QueryHeader(handle, WINHTTP_QUERY_LAST_MODIFIED);
+    result.etag = QueryHeader(handle, WINHTTP_QUERY_ETAG);
+    std::vector<char> buffer(65536);
+    std::uint64_t received = 0;
+    result.outcome = HttpResult::Outcome::kCompleted;
+    for (;;) {
+      DWORD read = 0;
+      if (!WinHttpReadData(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
+        result.outcome = HttpResult::Outcome::kFailed;
+        result.error = ErrorText("reading the body");
+        break;
+      }
+      if (read == 0)
+        break;
+      if (received + read > request.max_body_bytes) {
+        result.outcome = HttpResult::Outcome::kTooLarge;
+        result.error =
+            "the body is larger than " + std::to_string(request.max_body_bytes) + " bytes";
+        break;
+      }
+      try {
+        destination.Write(buffer.data(), read);
+      } catch (const std::exception& error) {
+        result.outcome = HttpResult::Outcome::kFailed;
+        result.error = error.what();
+        break;
+      }
+      received += read;
+    }
+  }
+  if (Untrack())
+    WinHttpCloseHandle(handle);
+  if (cancelled()) {
+    result.outcome = HttpResult::Outcome::kCancelled;
+    result.error = "cancelled";
+  }
+  if (result.outcome != HttpResult::Outcome::kCompleted) {
+    result.last_modified.clear();
+    result.etag.clear();
+  }
+  return result;
+}
+
+}  // namespace
+
+std::unique_ptr<HttpDownloader> CreateHttpDownloader() {
+  return std::make_unique<WinHttpDownloader>();
+}
+
+}  // namespace sqv64::platform
