@@ -67,6 +67,14 @@ class WeatherHttpsEndToEnd : public ::testing::Test {
                   "2020/09/14 08:00\nKJFK 140800Z 00000KT\n");
   }
 
+  // The tree, with a 404 for ZZZZ whose body looks like a report of it:
+  // only the status tells that it is none.
+  NginxTestServer::Options GoodServer() {
+    return {served_.path(), certificates_.server_certificate(), certificates_.server_key(),
+            "    location = " + kTree + "/stations/ZZZZ.TXT {\n" +
+                "      return 404 \"2020/09/14 08:00\\nZZZZ 140800Z 00000KT CAVOK\\n\";\n    }\n"};
+  }
+
   std::string Settings(const NginxTestServer& nginx, const std::string& extra = "") {
     return "Proxy.Type=fpcmNone\r\nDwnld.Type=0\r\nWeather.URL=" + nginx.origin() + kTree +
            "\r\nWeather.CA=" + certificates_.ca().string() + "\r\n" + extra;
@@ -124,14 +132,12 @@ class WeatherHttpsEndToEnd : public ::testing::Test {
 };
 
 TEST_F(WeatherHttpsEndToEnd, AirportsAreCollectedOnceAndThenAskedForConditionally) {
-  NginxTestServer nginx(
-      {served_.path(), certificates_.server_certificate(), certificates_.server_key(), ""});
+  NginxTestServer nginx(GoodServer());
   ExpectCollectedOnceThenAskedConditionally(nginx, Settings(nginx));
 }
 
 TEST_F(WeatherHttpsEndToEnd, AirportsAreCollectedThroughAConnectProxyWithBasicAuthentication) {
-  NginxTestServer nginx(
-      {served_.path(), certificates_.server_certificate(), certificates_.server_key(), ""});
+  NginxTestServer nginx(GoodServer());
   ConnectTestProxy proxy("ivan", "secret");
   ExpectCollectedOnceThenAskedConditionally(
       nginx,
@@ -158,8 +164,10 @@ TEST_F(WeatherHttpsEndToEnd, BadAnswersFileNothingAndTheServiceGoesOn) {
   std::filesystem::resize_file(big, (std::uintmax_t{64} << 20) + (std::uintmax_t{1} << 20));
   NginxTestServer nginx(
       {served_.path(), certificates_.server_certificate(), certificates_.server_key(),
-       "    location = " + stations + "UUEE.TXT { return 500; }\n" + "    location = " + stations +
-           "UUDD.TXT {\n" + "      return 302 http://127.0.0.1:@PORT@/plain/UUDD.TXT;\n    }\n" +
+       "    location = " + stations + "UUEE.TXT {\n" +
+           "      return 500 \"2020/09/14 08:00\\nUUEE 140800Z 18003MPS CAVOK\\n\";\n    }\n" +
+           "    location = " + stations + "UUDD.TXT {\n" +
+           "      return 302 http://127.0.0.1:@PORT@/plain/UUDD.TXT;\n    }\n" +
            "    location /plain/ { return 200 \"" + kUudd0800.substr(0, 16) + "\\n\"; }\n"});
 
   TemporaryFolder folder;
