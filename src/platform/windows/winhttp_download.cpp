@@ -2,8 +2,9 @@
 // checked by WinHTTP against the Windows certificate store; with an extra
 // PEM file, a server whose issuer the store does not know is let through
 // WinHTTP and its chain is then checked against that file's certificates
-// alone, before any byte of the body is read. Cancel closes the request
-// handle, which ends the blocking call in progress at once.
+// alone, before any byte of the body is read. Redirects are followed here,
+// not by WinHTTP, so that only those to https:// are. Cancel closes the
+// request handle, which ends the blocking call in progress at once.
 #include <wincrypt.h>
 #include <winhttp.h>
 
@@ -155,18 +156,29 @@ std::string QueryHeader(HINTERNET request, DWORD header) {
   return AnsiText(value);
 }
 
-std::string FinalUrl(HINTERNET request) {
-  DWORD size = 0;
-  WinHttpQueryOption(request, WINHTTP_OPTION_URL, nullptr, &size);
-  if (size == 0 || size > 65536)
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a redirect from `current` with this Location leads: an absolute URL,
+// a "//host/path", an absolute or a relative path.
+std::string RedirectTarget(const std::string& current, const std::string& location) {
+  std::size_t scheme_end = current.find("://");
+  if (scheme_end == std::string::npos)
     return {};
-  std::wstring url(size / sizeof(wchar_t), L'\0');
-  if (!WinHttpQueryOption(request, WINHTTP_OPTION_URL, url.data(), &size))
-    return {};
-  url.resize(size / sizeof(wchar_t));
-  while (!url.empty() && url.back() == L'\0')
-    url.pop_back();
-  return AnsiText(url);
+  std::size_t path_start = current.find('/', scheme_end + 3);
+  std::string origin = current.substr(0, path_start);
+  if (location.find("://") != std::string::npos &&
+      location.find("://") < location.find_first_of("/?#"))
+    return location;
+  if (location.starts_with("//"))
+    return current.substr(0, scheme_end + 1) + location;
+  if (location.starts_with("/"))
+    return origin + location;
+  std::string folder = path_start == std::string::npos ? origin + "/" : current;
+  folder = folder.substr(0, folder.find_first_of("?#"));
+  folder = folder.substr(0, folder.rfind('/') + 1);
+  return folder + location;
 }
 
 class WinHttpDownloader final : public HttpDownloader {
@@ -181,7 +193,10 @@ class WinHttpDownloader final : public HttpDownloader {
   }
 
  private:
-  HttpResult Fetch(const HttpRequest& request, File& destination, HINTERNET session);
+  // One request to `url` without following redirects. A redirect's Location
+  // goes to `location`, and its body is not read.
+  HttpResult Fetch(const HttpRequest& request, const std::string& url, File& destination,
+                   HINTERNET session, std::string& location);
   // Makes `request` the one Cancel closes; false when already cancelled.
   bool Track(HINTERNET request) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -227,13 +242,31 @@ HttpResult WinHttpDownloader::Get(const HttpRequest& request, File& destination)
   int connect = static_cast<int>(request.connect_timeout.count());
   int idle = static_cast<int>(request.idle_timeout.count());
   WinHttpSetTimeouts(session.get(), connect, connect, idle, idle);
-  return Fetch(request, destination, session.get());
+  std::string url = request.url;
+  for (int redirects = 0;; ++redirects) {
+    std::string location;
+    result = Fetch(request, url, destination, session.get(), location);
+    if (location.empty())
+      return result;
+    std::string target = RedirectTarget(url, location);
+    if (!target.starts_with("https://")) {
+      result.outcome = HttpResult::Outcome::kFailed;
+      result.error = "redirected to " + location + ", not to https://";
+      return result;
+    }
+    if (redirects >= request.max_redirects) {
+      result.outcome = HttpResult::Outcome::kFailed;
+      result.error = "more than " + std::to_string(request.max_redirects) + " redirects";
+      return result;
+    }
+    url = target;
+  }
 }
 
-HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, File& destination,
-                                    HINTERNET session) {
+HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, const std::string& url_text,
+                                    File& destination, HINTERNET session, std::string& location) {
   HttpResult result;
-  std::wstring url = WideText(request.url);
+  std::wstring url = WideText(url_text);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
   parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -267,11 +300,10 @@ HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, File& destinatio
     return result;
   }
 
-  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
   WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-  DWORD redirects = static_cast<DWORD>(request.max_redirects);
-  WinHttpSetOption(handle, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
-                   sizeof redirects);
+  DWORD features = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
   bool check_extra_authorities = secure && !request.extra_ca_file.empty();
   if (check_extra_authorities) {
     DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
@@ -309,10 +341,10 @@ HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, File& destinatio
   } else if (check_extra_authorities && !ServerTrusted(handle, host, request.extra_ca_file)) {
     sent = false;
     result.error = "the server's certificate is not trusted";
-  } else if (std::string final_url = FinalUrl(handle);
-             !final_url.empty() && final_url != request.url && final_url.starts_with("http:")) {
-    sent = false;
-    result.error = "redirected to " + final_url;
+  } else if (IsRedirect(status)) {
+    location = QueryHeader(handle, WINHTTP_QUERY_LOCATION);
+    if (!location.empty())
+      sent = false;
   }
 
   if (sent) {
