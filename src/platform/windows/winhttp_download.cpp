@@ -3,13 +3,20 @@
 // PEM file, a server whose issuer the store does not know is let through
 // WinHTTP and its chain is then checked against that file's certificates
 // alone, before any byte of the body is read. Redirects are followed here,
-// not by WinHTTP, so that only those to https:// are. Cancel closes the
-// request handle, which ends the blocking call in progress at once.
+// not by WinHTTP, so that only those to https:// are.
+//
+// The blocking calls run on a thread of their own, which hands the body to
+// the caller's thread through a small queue. Cancel closes the request
+// handle, which ends a blocking call at once on Windows (not everywhere:
+// under Wine it does not), and the caller returns without waiting for that
+// thread, which ends by itself.
 #include <wincrypt.h>
 #include <winhttp.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/http_download.h"
@@ -19,6 +26,8 @@ namespace sqv64::platform {
 namespace {
 
 constexpr std::size_t kMostCertificateFileBytes = 1 << 20;
+// The most body bytes waiting between the two threads.
+constexpr std::size_t kMostQueuedBytes = 1 << 20;
 
 // Closes a WinHTTP handle when it goes.
 class Handle {
@@ -181,7 +190,15 @@ std::string RedirectTarget(const std::string& current, const std::string& locati
   return folder + location;
 }
 
-class WinHttpDownloader final : public HttpDownloader {
+HttpResult Cancelled() {
+  HttpResult result;
+  result.outcome = HttpResult::Outcome::kCancelled;
+  result.error = "cancelled";
+  return result;
+}
+
+// The fetch itself, in WinHTTP's blocking calls.
+class BlockingWinHttp final : public HttpDownloader {
  public:
   HttpResult Get(const HttpRequest& request, File& destination) override;
   void Cancel() override {
@@ -222,7 +239,7 @@ class WinHttpDownloader final : public HttpDownloader {
   bool cancelled_ = false;
 };
 
-HttpResult WinHttpDownloader::Get(const HttpRequest& request, File& destination) {
+HttpResult BlockingWinHttp::Get(const HttpRequest& request, File& destination) {
   HttpResult result;
   if (cancelled()) {
     result.outcome = HttpResult::Outcome::kCancelled;
@@ -263,8 +280,8 @@ HttpResult WinHttpDownloader::Get(const HttpRequest& request, File& destination)
   }
 }
 
-HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, const std::string& url_text,
-                                    File& destination, HINTERNET session, std::string& location) {
+HttpResult BlockingWinHttp::Fetch(const HttpRequest& request, const std::string& url_text,
+                                  File& destination, HINTERNET session, std::string& location) {
   HttpResult result;
   std::wstring url = WideText(url_text);
   URL_COMPONENTS parts{};
@@ -389,6 +406,135 @@ HttpResult WinHttpDownloader::Fetch(const HttpRequest& request, const std::strin
     result.last_modified.clear();
     result.etag.clear();
   }
+  return result;
+}
+
+// What the fetching thread and the caller's thread share: the body on its
+// way, and the result once the fetch has ended.
+struct Exchange {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> chunks;
+  std::size_t queued_bytes = 0;
+  bool finished = false;
+  bool abandoned = false;  // the caller has gone; the fetch is to stop
+  HttpResult result;
+};
+
+// The fetching thread's destination: each write waits for room in the
+// queue, and fails once the caller has gone.
+class QueuedBody final : public File {
+ public:
+  explicit QueuedBody(Exchange& exchange) : exchange_(exchange) {}
+  std::size_t Read(void*, std::size_t) override { return 0; }
+  void Write(const void* data, std::size_t size) override {
+    std::unique_lock<std::mutex> lock(exchange_.mutex);
+    exchange_.changed.wait(
+        lock, [&] { return exchange_.abandoned || exchange_.queued_bytes < kMostQueuedBytes; });
+    if (exchange_.abandoned)
+      throw IoError("abandoned");
+    exchange_.chunks.emplace_back(static_cast<const char*>(data), size);
+    exchange_.queued_bytes += size;
+    exchange_.changed.notify_all();
+  }
+  std::uint64_t Size() override { return 0; }
+  void Seek(std::uint64_t) override {}
+  void SeekToEnd() override {}
+  void Sync() override {}
+  void Close() override {}
+
+ private:
+  Exchange& exchange_;
+};
+
+class WinHttpDownloader final : public HttpDownloader {
+ public:
+  HttpResult Get(const HttpRequest& request, File& destination) override;
+  void Cancel() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    if (exchange_ != nullptr) {
+      {
+        std::lock_guard<std::mutex> exchange_lock(exchange_->mutex);
+        exchange_->abandoned = true;
+      }
+      exchange_->changed.notify_all();
+      fetch_->Cancel();
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  bool cancelled_ = false;
+  // The fetch in progress, if any.
+  std::shared_ptr<Exchange> exchange_;
+  std::shared_ptr<BlockingWinHttp> fetch_;
+};
+
+HttpResult WinHttpDownloader::Get(const HttpRequest& request, File& destination) {
+  auto exchange = std::make_shared<Exchange>();
+  auto fetch = std::make_shared<BlockingWinHttp>();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_)
+      return Cancelled();
+    exchange_ = exchange;
+    fetch_ = fetch;
+  }
+  try {
+    std::thread([exchange, fetch, request] {
+      QueuedBody body(*exchange);
+      HttpResult result = fetch->Get(request, body);
+      std::lock_guard<std::mutex> lock(exchange->mutex);
+      exchange->result = std::move(result);
+      exchange->finished = true;
+      exchange->changed.notify_all();
+    }).detach();
+  } catch (const std::system_error& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    exchange_ = nullptr;
+    fetch_ = nullptr;
+    HttpResult result;
+    result.error = error.what();
+    return result;
+  }
+
+  HttpResult result;
+  std::unique_lock<std::mutex> lock(exchange->mutex);
+  for (;;) {
+    exchange->changed.wait(lock, [&] {
+      return exchange->abandoned || exchange->finished || !exchange->chunks.empty();
+    });
+    if (exchange->abandoned) {
+      result = Cancelled();
+      break;
+    }
+    if (exchange->chunks.empty()) {
+      result = exchange->result;
+      break;
+    }
+    std::string chunk = std::move(exchange->chunks.front());
+    exchange->chunks.pop_front();
+    exchange->queued_bytes -= chunk.size();
+    exchange->changed.notify_all();
+    lock.unlock();
+    try {
+      destination.Write(chunk.data(), chunk.size());
+    } catch (const std::exception& error) {
+      lock.lock();
+      exchange->abandoned = true;
+      exchange->changed.notify_all();
+      fetch->Cancel();
+      result = HttpResult{};
+      result.error = error.what();
+      break;
+    }
+    lock.lock();
+  }
+  lock.unlock();
+  std::lock_guard<std::mutex> own_lock(mutex_);
+  exchange_ = nullptr;
+  fetch_ = nullptr;
   return result;
 }
 
