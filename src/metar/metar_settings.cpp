@@ -103,9 +103,15 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
   }
   if (key == "weather.url=" || key == "weather.ca=") {
     // A URL's path and a file's path are case-sensitive: the value as
-    // written, trimmed of spaces.
+    // written, trimmed of spaces and of control bytes (a last line that
+    // ends in a bare CR keeps it), which neither can end or begin with.
     std::string_view written = line.substr(line.find('=') + 1);
-    (key == "weather.url=" ? settings.weather_url : settings.weather_ca) = TrimSpaces(written);
+    auto blank = [](char byte) { return static_cast<unsigned char>(byte) <= 32; };
+    while (!written.empty() && blank(written.front()))
+      written.remove_prefix(1);
+    while (!written.empty() && blank(written.back()))
+      written.remove_suffix(1);
+    (key == "weather.url=" ? settings.weather_url : settings.weather_ca) = std::string(written);
   }
   if (key == "dwnld.type=") {
     if (auto type = IntegerValue(value))

@@ -158,6 +158,8 @@ TEST_F(LoadMetarSettingsTest, TheWeatherUrlAndCertificateFileKeepTheirLetterCase
       {"weather.url=https://a/B=c\r\nweather.url=https://Later/X", "https://Later/X", ""},
       {"weather.url =https://ignored/\r\nweather.ca\t=x", "", ""},
       {"weather.url=\r\nweather.ca=", "", ""},
+      {"weather.ca=\tca.pem\r\nweather.url=https://Mirror/METAR\r", "https://Mirror/METAR",
+       "ca.pem"},
   };
   for (const Case& c : cases) {
     MetarSettings settings = Load(c.file);
