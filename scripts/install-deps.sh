@@ -9,8 +9,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   libgtest-dev libgmock-dev
-  zlib1g-dev libexpat1-dev libasio-dev
-  python3-pyftpdlib
+  zlib1g-dev libexpat1-dev libasio-dev libcurl4-openssl-dev
+  python3-pyftpdlib nginx openssl
 )
 [ $# -gt 0 ] && packages=("$@")
 

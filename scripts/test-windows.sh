@@ -7,7 +7,9 @@
 #    prefix, registered with "/INSTALL /SILENT", started with
 #    "net start SQuv64", served to the black-box protocol tests over
 #    127.0.0.1 and ::1, paused and continued, stopped with "net stop SQuv64",
-#    its log.txt checked, and removed with "/UNINSTALL /SILENT";
+#    its log.txt checked, and removed with "/UNINSTALL /SILENT"; while it
+#    runs, it collects weather reports from a local http:// mirror (nginx)
+#    through WinHTTP;
 # 3. the start with each kind of "ImagePath" value: plain and expandable
 #    strings (the service runs), an unexpanded variable and quotes (the start
 #    is refused), a number and no value (refused, logged in c:\).
@@ -33,7 +35,7 @@ fail() {
 [ -f "$build/sqv64.exe" ] || fail "no $build/sqv64.exe: run scripts/build-windows.sh first"
 
 # --- Wine ------------------------------------------------------------------
-packages=(wine wine64)
+packages=(wine wine64 nginx)
 "$root/scripts/install-deps.sh" "${packages[@]}" || fail "cannot install ${packages[*]}"
 
 export WINEPREFIX=$build/wine-prefix
@@ -206,6 +208,95 @@ SQV64_TEST_HOST=127.0.0.1 SQV64_TEST_PORT=$port SQV64_TEST_FOLDER=$folder \
   SQV64_TEST_SERVER_FOLDER='C:\sqv64\' \
   "$blackbox" --gtest_brief=1 >>"$log" 2>&1 </dev/null || fail "black-box protocol tests"
 step "black-box: $(passed_count) passed ($((SECONDS - begin)) s)"
+
+# Weather over HTTP through WinHTTP: a local mirror (nginx in the
+# foreground, temporary configuration, 127.0.0.1 only) serving a station
+# tree; the service is pointed at it with "SetMIni" and collects the
+# reports of the airports added with "SetArpt".
+step "weather from a local http:// mirror through WinHTTP"
+begin=$SECONDS
+mirror=$build/weather-mirror
+rm -rf "$mirror"
+mkdir -p "$mirror/tree/Metar/stations" "$mirror/temporary"
+printf '2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n' \
+  >"$mirror/tree/Metar/stations/UUEE.TXT"
+printf '2020/09/14 08:00\nUUDD 140800Z 00000MPS 9999 SCT030 14/09 Q1016\n' \
+  >"$mirror/tree/Metar/stations/UUDD.TXT"
+mirror_port=$($python -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat >"$mirror/nginx.conf" <<NGINX
+daemon off;
+master_process off;
+worker_processes 1;
+pid $mirror/nginx.pid;
+error_log $mirror/error.log;
+events { worker_connections 64; }
+http {
+  log_format requests '\$request_method \$request_uri \$status';
+  access_log $mirror/access.log requests;
+  client_body_temp_path $mirror/temporary;
+  proxy_temp_path $mirror/temporary;
+  fastcgi_temp_path $mirror/temporary;
+  uwsgi_temp_path $mirror/temporary;
+  scgi_temp_path $mirror/temporary;
+  server {
+    listen 127.0.0.1:$mirror_port;
+    root $mirror/tree;
+  }
+}
+NGINX
+/usr/sbin/nginx -p "$mirror/" -c "$mirror/nginx.conf" -e "$mirror/error.log" \
+  >>"$log" 2>&1 </dev/null &
+mirror_pid=$!
+end_mirror() {
+  if [ -n "${mirror_pid:-}" ]; then
+    kill "$mirror_pid" 2>/dev/null || true
+    wait "$mirror_pid" 2>/dev/null || true
+    mirror_pid=""
+  fi
+}
+trap 'end_mirror; end_wine' EXIT
+# One command with a payload, the reply on standard output.
+send_command() {
+  $python - "$port" "$1" "${2:-}" <<'PYTHON'
+import socket, sys
+port, command, payload = int(sys.argv[1]), sys.argv[2], sys.argv[3]
+with socket.create_connection(("127.0.0.1", port), timeout=10) as connection:
+    connection.sendall(b"test-windows\t" + command.encode() + b"\n" + payload.encode("latin-1"))
+    connection.shutdown(socket.SHUT_WR)
+    reply = b""
+    while chunk := connection.recv(4096):
+        reply += chunk
+    sys.stdout.write(reply.decode("latin-1"))
+PYTHON
+}
+# Whether metar\<code>.txt holds the mirror's report of that station, with
+# CR LF line ends.
+filed() {
+  local expected
+  expected=$(sed 's/$/\r/' "$mirror/tree/Metar/stations/${1^^}.TXT")
+  [ "$(cat "$folder/metar/$1.txt" 2>/dev/null)" = "$expected" ]
+}
+settings=$(printf 'Proxy.Type=fpcmNone\r\nDwnld.Type=0\r\nWeather.URL=http://127.0.0.1:%s/Metar\r\n' \
+  "$mirror_port")
+send_command SetMIni "$settings" >/dev/null
+send_command SetArpt UUEEUUDD >/dev/null
+collected=0
+for _ in $(seq 200); do
+  if filed uuee && filed uudd; then
+    collected=1
+    break
+  fi
+  sleep 0.2
+done
+[ "$collected" -eq 1 ] ||
+  fail "the mirror's reports were not filed within 40 s; the mirror saw: $(cat "$mirror/access.log" 2>/dev/null)"
+grep -q "GET /Metar/stations/UUEE.TXT 200" "$mirror/access.log" ||
+  fail "the mirror saw no request for UUEE.TXT"
+# Back to FTP, and no airports left behind.
+send_command SetMIni "$(printf 'Proxy.Type=fpcmNone\r\nDwnld.Type=0\r\n')" >/dev/null
+send_command DelArpt UUEEUUDD >/dev/null
+end_mirror
+step "both airports filed from the mirror ($((SECONDS - begin)) s)"
 
 step "pause and continue change only the reported status"
 [ "$(wine "$build/sqv64_service_control.exe" pause SQuv64 2>>"$log" </dev/null | tr -d '\r')" = \

@@ -101,6 +101,18 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
     if (auto port = IntegerValue(value))
       settings.ftp_port = Low16Bits(*port);
   }
+  if (key == "weather.url=" || key == "weather.ca=") {
+    // A URL's path and a file's path are case-sensitive: the value as
+    // written, trimmed of spaces and of control bytes (a last line that
+    // ends in a bare CR keeps it), which neither can end or begin with.
+    std::string_view written = line.substr(line.find('=') + 1);
+    auto blank = [](char byte) { return static_cast<unsigned char>(byte) <= 32; };
+    while (!written.empty() && blank(written.front()))
+      written.remove_prefix(1);
+    while (!written.empty() && blank(written.back()))
+      written.remove_suffix(1);
+    (key == "weather.url=" ? settings.weather_url : settings.weather_ca) = std::string(written);
+  }
   if (key == "dwnld.type=") {
     if (auto type = IntegerValue(value))
       settings.download_type = static_cast<std::int16_t>(Low16Bits(*type));
@@ -110,6 +122,8 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
   using namespace platform;
   settings.download_type = 0;
+  settings.weather_url.clear();
+  settings.weather_ca.clear();
   auto lock = files.LockForReading();
   auto file = files.platform().OpenFile(files.PathOf(kSettingsFile), FileAccess::kRead,
                                         FileShare::kReadWrite, FileCreation::kOpenExisting);

@@ -7,7 +7,9 @@
 // ASCII; later lines override earlier ones, unknown keys are ignored. The
 // keys are "proxy.host=", "proxy.port=", "proxy.user=", "proxy.pass=",
 // "proxy.type=", "dwnld.type=", and, for pointing the service at a mirror,
-// "ftp.host=" and "ftp.port=".
+// "ftp.host=" and "ftp.port=". "weather.url=" (the folder of the weather
+// tree over HTTP or HTTPS) and "weather.ca=" (a PEM file of certificates
+// trusted beside the system's) keep the letter case of their values.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,11 @@ struct MetarSettings {
   std::int16_t download_type = 0;
   std::string ftp_host{kDefaultFtpHost};
   std::uint16_t ftp_port = 21;
+  // Empty: the runs use FTP. Else the URL of the folder that holds
+  // "cycles/" and "stations/". Both are emptied at the start of every
+  // reload, so a file that no longer names them means FTP again.
+  std::string weather_url;
+  std::string weather_ca;
 };
 
 // Creates "metar", "metar\archive" and the six-line default "metar\metar.ini"
@@ -51,7 +58,8 @@ std::optional<FtpProxyMethod> ProxyMethodNamed(std::string_view name);
 // Applies one line of the settings file.
 void ApplySettingLine(MetarSettings& settings, std::string_view line);
 
-// Reloads `settings` from "metar\metar.ini": `download_type` becomes 0, then
+// Reloads `settings` from "metar\metar.ini": `download_type` becomes 0 and
+// the weather URL and certificate file empty, then
 // every line is applied. A missing file changes nothing else.
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings);
 

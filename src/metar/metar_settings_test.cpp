@@ -146,6 +146,39 @@ TEST_F(LoadMetarSettingsTest, RemovedLinesAndAMissingFileKeepEarlierValues) {
   EXPECT_EQ(settings_.proxy.user, "u");
 }
 
+TEST_F(LoadMetarSettingsTest, TheWeatherUrlAndCertificateFileKeepTheirLetterCase) {
+  struct Case {
+    std::string_view file;
+    std::string_view url;
+    std::string_view ca;
+  };
+  const Case cases[] = {
+      {"Weather.URL= https://Mirror.Example/Data/METAR \r\nWEATHER.CA=/etc/Certs/Mirror CA.pem",
+       "https://Mirror.Example/Data/METAR", "/etc/Certs/Mirror CA.pem"},
+      {"weather.url=https://a/B=c\r\nweather.url=https://Later/X", "https://Later/X", ""},
+      {"weather.url =https://ignored/\r\nweather.ca\t=x", "", ""},
+      {"weather.url=\r\nweather.ca=", "", ""},
+      {"weather.ca=\tca.pem\r\nweather.url=https://Mirror/METAR\r", "https://Mirror/METAR",
+       "ca.pem"},
+  };
+  for (const Case& c : cases) {
+    MetarSettings settings = Load(c.file);
+    EXPECT_EQ(settings.weather_url, c.url) << c.file;
+    EXPECT_EQ(settings.weather_ca, c.ca) << c.file;
+  }
+  // The other values are still used in lower case.
+  EXPECT_EQ(Load("weather.url=https://X/\r\nproxy.host=Gate").proxy.host, "gate");
+}
+
+TEST_F(LoadMetarSettingsTest, AFileThatNoLongerNamesTheWeatherUrlMeansFtpAgain) {
+  EXPECT_EQ(Load("weather.url=https://mirror/metar\r\nweather.ca=ca.pem").weather_url,
+            "https://mirror/metar");
+  MetarSettings settings = Load("proxy.host=gate");
+  EXPECT_EQ(settings.weather_url, "");
+  EXPECT_EQ(settings.weather_ca, "");
+  EXPECT_EQ(Load(kDefaultFile).weather_url, "");
+}
+
 TEST(MetarSettingsDefaultsTest, TheServiceStartsWithoutProxyAndWithTheWeatherServer) {
   MetarSettings settings;
   EXPECT_EQ(settings.proxy.port, 80);
@@ -153,6 +186,7 @@ TEST(MetarSettingsDefaultsTest, TheServiceStartsWithoutProxyAndWithTheWeatherSer
   EXPECT_EQ(settings.ftp_host, "tgftp.nws.noaa.gov");
   EXPECT_EQ(settings.ftp_port, 21);
   EXPECT_EQ(settings.download_type, 0);
+  EXPECT_EQ(settings.weather_url, "");
 }
 
 TEST(SaveMetarSettingsTest, StoresThePayloadByteForByteAndLeavesNoTemporaryFile) {

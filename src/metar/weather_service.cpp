@@ -41,7 +41,13 @@ WeatherService::WeatherService(const WorkingFolder& folder, WeatherServiceOption
       ftp_(folder.platform()),
       download_(files_, state_, ftp_, options_.random,
                 MetarDownloadOptions{options_.ftp_timeouts, options_.session_pause}),
-      scheduler_(SchedulerDependencies{files_, state_, download_, probe_, *options_.timer_clock,
+      own_http_(options_.http == nullptr ? platform::CreateHttpDownloader() : nullptr),
+      http_(options_.http == nullptr ? *own_http_ : *options_.http),
+      http_download_(
+          files_, state_, http_,
+          HttpMetarDownloadOptions{options_.ftp_timeouts.connect, options_.ftp_timeouts.transfer}),
+      transport_(state_, download_, http_download_),
+      scheduler_(SchedulerDependencies{files_, state_, transport_, probe_, *options_.timer_clock,
                                        options_.utc_now, options_.random,
                                        [&folder](const std::string& message) {
                                          folder.platform().WriteSystemEventLog(message);
@@ -67,6 +73,7 @@ void WeatherService::Stop() {
   stopped_ = true;
   scheduler_.event_loop().Stop();
   ftp_.Cancel();
+  http_.Cancel();
   if (event_thread_.joinable())
     event_thread_.join();
 }

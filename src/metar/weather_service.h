@@ -21,19 +21,24 @@
 #include <vector>
 
 #include "metar/download_scheduler.h"
+#include "metar/download_transport.h"
 #include "metar/ftp_client.h"
+#include "metar/http_metar_download.h"
 #include "metar/metar_download.h"
 #include "metar/network_probe.h"
 #include "metar/timer_clock.h"
 #include "metar/weather_files.h"
 #include "metar/weather_state.h"
+#include "platform/http_download.h"
 #include "storage/working_folder.h"
 
 namespace sqv64 {
 
 // What the service takes from its surroundings; every member left empty
 // takes the machine's own (steady clock, platform UTC clock, a generator
-// seeded at construction, the platform's own addresses, 60 s time-outs).
+// seeded at construction, the platform's own addresses, 60 s time-outs,
+// the platform's HTTP downloader). The FTP time-outs serve HTTP as well:
+// `connect` for connecting, `transfer` for a response that brings nothing.
 struct WeatherServiceOptions {
   TimerClock* timer_clock = nullptr;  // must outlive the service
   std::function<platform::UtcTime()> utc_now;
@@ -41,6 +46,7 @@ struct WeatherServiceOptions {
   NetworkProbe::AddressSource own_addresses;
   FtpTimeouts ftp_timeouts;
   std::chrono::milliseconds session_pause{100};
+  platform::HttpDownloader* http = nullptr;  // must outlive the service
 };
 
 class WeatherService {
@@ -56,7 +62,7 @@ class WeatherService {
   // download timers off. Starts the event thread on the first call.
   void Start();
   // Stops the timers and the event thread, cutting a download run short
-  // (its FTP step fails at once). Returns once the thread has ended. Safe to
+  // (its FTP step or HTTP fetch fails at once). Returns once the thread has ended. Safe to
   // call twice; the service cannot be started again afterwards.
   void Stop();
 
@@ -87,6 +93,10 @@ class WeatherService {
   NetworkProbe probe_;
   FtpClient ftp_;
   MetarDownload download_;
+  std::unique_ptr<platform::HttpDownloader> own_http_;
+  platform::HttpDownloader& http_;
+  HttpMetarDownload http_download_;
+  DownloadTransport transport_;
   DownloadScheduler scheduler_;
   std::atomic<bool> ok_chang_{false};
   std::mutex lifecycle_mutex_;

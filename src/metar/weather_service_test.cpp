@@ -53,6 +53,26 @@ TEST_F(WeatherServiceTest, StopCutsADownloadRunShortInsteadOfWaitingForItsTimeOu
   service.Stop();
 }
 
+TEST_F(WeatherServiceTest, StopCutsAnHttpFetchShortInsteadOfWaitingForItsTimeOut) {
+  // A peer that answers none of the request's lines serves as a web server
+  // that never answers.
+  ScriptedFtpPeer silent;
+  silent.SetGreeting("");
+  for (const char* verb : {"GET", "HOST:", "ACCEPT:", "USER-AGENT:", "CONNECTION:", ""})
+    silent.SetReply(verb, "");
+  test_.Write("metar/metar.ini",
+              "weather.url=http://127.0.0.1:" + std::to_string(silent.port()) + "/metar\r\n");
+  test_.Write("metar/uuee.txt", "");
+  WeatherService service(test_.folder(), Options());  // 60 s time-outs
+  service.Start();
+  ASSERT_TRUE(AdvanceUntil(clock_, milliseconds(1000), [&] { return silent.Connections() == 1; }));
+  auto started = std::chrono::steady_clock::now();
+  service.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  EXPECT_EQ(silent.Commands().front().substr(0, 25), "GET /metar/stations/UUEE.");
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), "");
+}
+
 TEST_F(WeatherServiceTest, ClientCommandsFromManyThreadsWhileTheEventThreadRuns) {
   // The station runs go to a peer that lists nothing.
   ScriptedFtpPeer peer;
