@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev
   zlib1g-dev libexpat1-dev libasio-dev
   python3-pyftpdlib systemd
+  clang-14 libclang-rt-14-dev
 )
 [ $# -gt 0 ] && packages=("$@")
 
