@@ -26,8 +26,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (IsNameInsideFolder(name)) {
     IsWeatherFileName(name);
     // No name that climbs out of the folder or names a drive passes.
-    if (name.find("..\\") == 0 || name.find("../") == 0 || name.find(':') != std::string::npos)
+    if (name.find(':') != std::string::npos || name[0] == '\\' || name[0] == '/')
       std::abort();
+    std::size_t begin = 0;
+    while (begin <= name.size()) {
+      std::size_t end = name.find_first_of("\\/", begin);
+      std::size_t stop = end == std::string::npos ? name.size() : end;
+      if (name.compare(begin, stop - begin, "..") == 0)
+        std::abort();
+      begin = stop + 1;
+    }
   }
   IsDataFileName(name);
   if (auto target = SaveTargetName(name)) {
