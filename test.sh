@@ -4,8 +4,9 @@
 #   ./test.sh           everything: format check, unit and integration tests
 #                       under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                       the concurrency tests under ThreadSanitizer, the
-#                       release build with a short benchmark run, and the
-#                       Windows build tested under Wine
+#                       fuzz targets for a few seconds each, the release
+#                       build with a short benchmark run, and the Windows
+#                       build tested under Wine
 #   ./test.sh --quick   format check and the sanitizer run of all tests only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -38,6 +39,10 @@ cmake --build build-tsan -j "$jobs" --target sqv64 protocol_tests server_process
 # ThreadSanitizer cannot map its shadow memory with the kernel's full
 # address-space randomisation; run without it.
 setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -L concurrency --timeout 600
+
+step "fuzz targets over their corpora"
+# Ten seconds each, nine targets: at most two minutes in all.
+scripts/fuzz.sh 10
 
 step "release build and benchmarks"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -20,6 +20,9 @@ constexpr std::size_t kLongestReplyLine = 64 * 1024;
 // A listing longer than this is refused rather than held in memory.
 constexpr std::size_t kLargestListing = 64 * 1024 * 1024;
 constexpr std::size_t kDataChunk = 64 * 1024;
+// A server may ask the client to wait ("120") before it greets, a few times;
+// one that never stops asking is not going to greet.
+constexpr int kMostWaitReplies = 16;
 
 std::vector<std::string> SplitLines(const std::string& data) {
   std::vector<std::string> lines;
@@ -77,7 +80,10 @@ class FtpClient::Session : public FtpCommandChannel {
                          const std::function<void(Completion)>& start, std::size_t& transferred);
 
   void Send(const std::string& line);
+  // One whole reply, which must be complete within the read time-out: a
+  // server that trickles lines forever times out like a silent one.
   FtpReply ReadReply();
+  FtpReply ReadReplyBy(std::chrono::steady_clock::time_point deadline);
   void OpenPassiveConnection();
   // Runs a data command over a fresh passive connection, handing the data
   // to `sink` as it arrives.
@@ -187,6 +193,10 @@ void FtpClient::Session::Send(const std::string& line) {
 }
 
 FtpReply FtpClient::Session::ReadReply() {
+  return ReadReplyBy(std::chrono::steady_clock::now() + settings.timeouts.read);
+}
+
+FtpReply FtpClient::Session::ReadReplyBy(std::chrono::steady_clock::time_point deadline) {
   FtpReplyParser parser;
   char buffer[4096];
   for (;;) {
@@ -208,9 +218,13 @@ FtpReply FtpClient::Session::ReadReply() {
     }
     if (received_.size() > kLongestReplyLine)
       ControlFailed("a reply line is too long");
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0))
+      ControlFailed("waiting for a reply timed out");
     std::size_t read = 0;
     asio::error_code error = Await(
-        settings.timeouts.read, "waiting for a reply", [this] { CloseAll(); },
+        left, "waiting for a reply", [this] { CloseAll(); },
         [&](Completion done) { control_.async_read_some(asio::buffer(buffer), done); }, read);
     received_.append(buffer, read);
     if (error) {
@@ -257,9 +271,15 @@ void FtpClient::Session::Connect() {
     ControlFailed("cannot connect to " + host + ": " + error.message());
 
   try {
-    FtpReply greeting = ReadReply();
-    while (greeting.code == 120)
-      greeting = ReadReply();
+    // The wait for "220" is bounded as a whole, by time and by the number
+    // of "120" replies.
+    auto deadline = std::chrono::steady_clock::now() + settings.timeouts.read;
+    FtpReply greeting = ReadReplyBy(deadline);
+    for (int waits = 1; greeting.code == 120; ++waits) {
+      if (waits > kMostWaitReplies)
+        ControlFailed("the server never became ready");
+      greeting = ReadReplyBy(deadline);
+    }
     if (greeting.code != 220)
       throw FtpError("the server refused the session: " + greeting.Text());
     FtpLogin(*this, settings);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "metar/testing/scripted_ftp_peer.h"
@@ -167,6 +168,50 @@ TEST_F(FtpClientTest, AServerThatNeverAnswersTimesOut) {
   EXPECT_THROW(Connect(milliseconds(200)), FtpError);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(client_.Connected());
+}
+
+// A peer that never ends a reply, fast or slowly, ends the session as a
+// silent one does, without holding more than one capped reply in memory.
+TEST_F(FtpClientTest, RepliesThatNeverEndAreCappedAndEndTheSession) {
+  struct Case {
+    const char* what;
+    std::string command;  // empty: the greeting
+    std::string first;
+    std::string repeated;
+    milliseconds interval;
+  };
+  const Case cases[] = {
+      {"an endless feature list", "FEAT", "211-Features:", " MDTM", milliseconds(0)},
+      {"a feature list that trickles", "FEAT", "211-Features:", " MDTM", milliseconds(20)},
+      {"endless waits for the greeting", "", "120 Wait", "120 Still waiting", milliseconds(0)},
+      {"waits for the greeting that trickle", "", "120 Wait", "120 Still waiting",
+       milliseconds(20)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedFtpPeer peer;
+    peer.SetEndlessReply(c.command, c.first, c.repeated, c.interval);
+    FtpClient client(platform_);
+    FtpSessionSettings session = Session(milliseconds(500));
+    session.port = peer.port();
+    client.Configure(session);
+    auto connecting = std::async(std::launch::async, [&client] {
+      try {
+        client.Connect();
+      } catch (const FtpError&) {
+        return false;
+      }
+      return true;
+    });
+    if (connecting.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      client.Cancel();
+      connecting.wait();
+      ADD_FAILURE() << "the client was still reading the reply after 20 s";
+      continue;
+    }
+    EXPECT_FALSE(connecting.get()) << "the session was opened";
+    EXPECT_FALSE(client.Connected());
+  }
 }
 
 TEST_F(FtpClientTest, ATransferThatBringsNoDataTimesOut) {

@@ -55,6 +55,9 @@ std::string FtpReply::Text() const {
 }
 
 bool FtpReplyParser::Feed(std::string line) {
+  size_ += line.size() + 1;
+  if (size_ > kLargestFtpReply)
+    throw FtpError("the reply is too long");
   if (reply_.lines.empty()) {
     if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2]))
       throw FtpError("malformed reply: " + line);

@@ -34,8 +34,9 @@ struct FtpReply {
 };
 
 // Collects the lines of one reply. Feed it line by line until it reports the
-// reply complete; a first line that does not begin with three digits throws
-// FtpError.
+// reply complete; a first line that does not begin with three digits, or a
+// reply longer than kLargestFtpReply over all its lines (each line end
+// counted as one byte), throws FtpError.
 class FtpReplyParser {
  public:
   // True once `line` completed the reply.
@@ -46,7 +47,11 @@ class FtpReplyParser {
   FtpReply reply_;
   std::string code_text_;
   bool multi_line_ = false;
+  std::size_t size_ = 0;
 };
+
+// No real reply comes near this; a server that sends more is not one.
+constexpr std::size_t kLargestFtpReply = 1024 * 1024;
 
 // The port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply. The
 // address it names is not returned: the data connection always goes to the

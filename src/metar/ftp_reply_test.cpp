@@ -41,6 +41,32 @@ TEST(FtpReplyTest, AFirstLineWithoutACodeIsAnError) {
   EXPECT_THROW(short_line.Feed("22"), FtpError);
 }
 
+TEST(FtpReplyTest, AReplyIsCappedOverAllItsLines) {
+  struct Case {
+    const char* what;
+    std::string line;  // repeated after "211-Features:"
+  };
+  for (const Case& c : {Case{"long lines", std::string(1000, 'x')}, Case{"empty lines", ""}}) {
+    SCOPED_TRACE(c.what);
+    FtpReplyParser parser;
+    EXPECT_FALSE(parser.Feed("211-Features:"));
+    std::size_t fed = 14;
+    try {
+      while (fed <= kLargestFtpReply) {
+        EXPECT_FALSE(parser.Feed(c.line));
+        fed += c.line.size() + 1;
+      }
+      ADD_FAILURE() << "a reply of " << fed << " bytes was taken";
+    } catch (const FtpError&) {
+      EXPECT_GT(fed + c.line.size() + 1, kLargestFtpReply);
+    }
+  }
+  // Just below the cap, a reply is whole.
+  FtpReplyParser parser;
+  EXPECT_FALSE(parser.Feed("211-" + std::string(kLargestFtpReply - 20, 'x')));
+  EXPECT_TRUE(parser.Feed("211 End"));
+}
+
 TEST(FtpReplyTest, FeatureNamesAreTheFirstWordsOfTheInnerLines) {
   FtpReply reply{211, {"211-Features:", " MLST type*;size*;", " clnt", " REST STREAM", "211 End"}};
   EXPECT_EQ(FeatureNames(reply), (std::set<std::string>{"MLST", "CLNT", "REST"}));

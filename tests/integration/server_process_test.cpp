@@ -7,13 +7,16 @@
 #include <regex>
 #include <thread>
 
+#include "fixtures/data_file_fixtures.h"
 #include "protocol_client.h"
+#include "support/eventually.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
 
 namespace sqv64 {
 namespace {
 
+using testing_support::Eventually;
 using testing_support::FreePort;
 using testing_support::RunServerExecutable;
 using testing_support::ServerProcess;
@@ -123,6 +126,76 @@ TEST(ServerProcess, ThousandsOfIdleConnectionsDoNotDelayOthers) {
     auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(ProtocolClient("127.0.0.1", server.port()).Run("c", "GetOK").bytes, "OK");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  }
+  EXPECT_EQ(server.Stop(), 0);
+}
+
+// Clients that hold the server up in every way a connection can: half a
+// request line, nothing at all, and a list whose reply is never read.
+TEST(ServerProcess, StalledClientsDoNotDelayOthers) {
+  constexpr int kHalfLines = 300;
+  constexpr int kSilent = 200;
+  constexpr int kStoreFiles = 1500;  // a list of 5 MB, more than the socket buffers hold
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_max < kHalfLines + kSilent + 200)
+    GTEST_SKIP() << "too few file descriptors allowed";
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+
+  TemporaryFolder folder;
+  fixtures::PlainFileDescription plain;
+  plain.record.items = {{"Type", "Tu-154"}, {"Number", "RA-85001"}};
+  std::string bytes = fixtures::PlainFileBytes(plain);
+  for (int i = 0; i < kStoreFiles; ++i)
+    folder.Write("flight_" + std::to_string(i) + ".hdr", bytes);
+  ServerProcess server(folder.path());
+  asio::ip::tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), server.port());
+  // A client that waits longer than this has failed anyway.
+  ProtocolClient client("127.0.0.1", server.port(), std::chrono::seconds(5));
+  // What the list costs this build (much more under the thread sanitizer)
+  // with nobody in the way: the stalled clients may add less than a second.
+  auto unhindered = std::chrono::steady_clock::now();
+  ASSERT_EQ(client.Run("c", "GetOK").bytes, "OK");
+  const auto ok_limit = std::chrono::steady_clock::now() - unhindered + std::chrono::seconds(1);
+  unhindered = std::chrono::steady_clock::now();
+  ASSERT_EQ(client.Run("c", "File list").end, ProtocolReply::End::kClosed);
+  const auto list_limit = std::chrono::steady_clock::now() - unhindered + std::chrono::seconds(1);
+
+  asio::io_context io;
+  std::vector<asio::ip::tcp::socket> stalled;
+  stalled.reserve(kHalfLines + kSilent + 1);
+  int connected = 0;
+  for (int i = 0; i < kHalfLines + kSilent; ++i) {
+    stalled.emplace_back(io).async_connect(endpoint, [&, i](const asio::error_code& error) {
+      if (error)
+        return;
+      ++connected;
+      if (i < kHalfLines)
+        asio::write(stalled[static_cast<std::size_t>(i)], asio::buffer("client\tFile li"));
+    });
+  }
+  io.run_for(std::chrono::seconds(30));
+  ASSERT_EQ(connected, kHalfLines + kSilent) << "not every stalled client got connected";
+  // The list that is never read: a small receive buffer fills at once.
+  asio::ip::tcp::socket& unread = stalled.emplace_back(io);
+  unread.open(asio::ip::tcp::v4());
+  unread.set_option(asio::socket_base::receive_buffer_size(4096));
+  unread.connect(endpoint);
+  asio::write(unread, asio::buffer(std::string("client\tFile list\n")));
+  ASSERT_TRUE(Eventually([&] { return unread.available() > 0; }))
+      << "the list that is never read was never sent";
+
+  const std::size_t whole_list = std::size_t{kStoreFiles} * fixtures::kRecordSize;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(client.Run("c", "GetOK").bytes, "OK");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, ok_limit) << "GetOK";
+    started = std::chrono::steady_clock::now();
+    ProtocolReply list = client.Run("c", "File list");
+    EXPECT_EQ(list.end, ProtocolReply::End::kClosed);
+    EXPECT_GT(list.bytes.size(), whole_list);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, list_limit) << "list";
   }
   EXPECT_EQ(server.Stop(), 0);
 }

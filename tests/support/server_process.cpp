@@ -128,6 +128,14 @@ int ServerProcess::Stop() {
   return status;
 }
 
+void ServerProcess::Kill() {
+  if (pid_ < 0)
+    return;
+  kill(pid_, SIGKILL);
+  Wait(pid_);
+  pid_ = -1;
+}
+
 std::string ServerProcess::Output() const {
   return ReadAll(output_path_);
 }

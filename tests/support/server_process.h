@@ -47,6 +47,9 @@ class ServerProcess {
   pid_t pid() const { return pid_; }
   // Sends SIGTERM and waits; the exit status, -1 when it did not exit.
   int Stop();
+  // Ends the server at once with SIGKILL, as a crash or a power cut would
+  // (but for the disk's cache), and waits until it is gone.
+  void Kill();
   // What the server wrote to standard output and standard error so far.
   std::string Output() const;
 

@@ -69,8 +69,11 @@ class ScriptedFtpPeer::Server {
       peer_.CountConnection();
       auto session = std::make_shared<Session>(std::move(socket));
       sessions_.push_back(session);
-      std::string greeting = peer_.CurrentScript().greeting;
-      if (greeting.empty())
+      Script script = peer_.CurrentScript();
+      std::string greeting = script.greeting;
+      if (auto endless = script.endless_replies.find(""); endless != script.endless_replies.end())
+        WriteEndlessly(session, endless->second);
+      else if (greeting.empty())
         ReadCommand(session);
       else
         Write(session, greeting, [this, session] { ReadCommand(session); });
@@ -85,6 +88,37 @@ class ScriptedFtpPeer::Server {
                         if (!error && then)
                           then();
                       });
+  }
+
+  // Writes the first line, then the repeated one in blocks (or one at a time
+  // when paced) until the connection fails.
+  void WriteEndlessly(const SessionPointer& session, const EndlessReply& reply) {
+    std::string block;
+    if (reply.interval.count() > 0) {
+      block = reply.repeated + "\r\n";
+    } else {
+      while (block.size() < 64 * 1024)
+        block += reply.repeated + "\r\n";
+    }
+    auto wire = std::make_shared<std::string>(std::move(block));
+    auto timer = std::make_shared<asio::steady_timer>(io_);
+    // Each step holds the next only while it is pending, so that the chain
+    // ends with the connection.
+    auto next = std::make_shared<std::function<void()>>();
+    std::weak_ptr<std::function<void()>> weak_next = next;
+    *next = [session, wire, timer, interval = reply.interval, weak_next] {
+      auto self = weak_next.lock();
+      if (!self)
+        return;
+      asio::async_write(session->control, asio::buffer(*wire),
+                        [timer, interval, self](const asio::error_code& error, std::size_t) {
+                          if (error)
+                            return;
+                          timer->expires_after(interval);
+                          timer->async_wait([self](const asio::error_code&) { (*self)(); });
+                        });
+    };
+    Write(session, reply.first, [next] { (*next)(); });
   }
 
   void ReadCommand(const SessionPointer& session) {
@@ -108,6 +142,13 @@ class ScriptedFtpPeer::Server {
     Script script = peer_.CurrentScript();
     auto next = [this, session] { ReadCommand(session); };
 
+    auto endless = script.endless_replies.find(line);
+    if (endless == script.endless_replies.end())
+      endless = script.endless_replies.find(verb);
+    if (endless != script.endless_replies.end()) {
+      WriteEndlessly(session, endless->second);
+      return;
+    }
     auto custom = script.replies.find(line);
     if (custom == script.replies.end())
       custom = script.replies.find(verb);
@@ -200,6 +241,12 @@ void ScriptedFtpPeer::SetGreeting(std::string reply) {
 void ScriptedFtpPeer::SetReply(std::string command, std::string reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   script_.replies[std::move(command)] = std::move(reply);
+}
+
+void ScriptedFtpPeer::SetEndlessReply(std::string command, std::string first, std::string repeated,
+                                      std::chrono::milliseconds interval) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  script_.endless_replies[std::move(command)] = {std::move(first), std::move(repeated), interval};
 }
 
 void ScriptedFtpPeer::SetListing(std::string data) {

@@ -11,6 +11,7 @@
 // the peer serves.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,6 +38,11 @@ class ScriptedFtpPeer {
   // matches) to every command whose verb is `command`. Lines of a multi-line
   // reply are separated by CR LF; an empty reply means no reply at all.
   void SetReply(std::string command, std::string reply);
+  // A reply that never ends: `first`, then `repeated` again and again
+  // (`interval` apart, or as fast as the client takes them when zero) until
+  // the client goes. An empty `command` means the greeting.
+  void SetEndlessReply(std::string command, std::string first, std::string repeated,
+                       std::chrono::milliseconds interval = std::chrono::milliseconds(0));
   void SetListing(std::string data);
   void SetFile(std::string name, std::string content);
   // Data connections are accepted but never send a byte.
@@ -51,9 +57,15 @@ class ScriptedFtpPeer {
   class Server;
   friend class Server;
 
+  struct EndlessReply {
+    std::string first;
+    std::string repeated;
+    std::chrono::milliseconds interval;
+  };
   struct Script {
     std::string greeting = "220 Scripted FTP peer ready";
     std::map<std::string, std::string> replies;
+    std::map<std::string, EndlessReply> endless_replies;
     std::string listing;
     std::map<std::string, std::string> files;
     bool stall_transfers = false;

@@ -1,10 +1,17 @@
 #include "platform/posix/posix_platform.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
+#include <optional>
+#include <vector>
 
 #include "support/temporary_folder.h"
 
@@ -126,18 +133,105 @@ TEST_F(PosixPlatformTest, ImagePathComesFromTheEnvironmentAsItIs) {
 
 TEST_F(PosixPlatformTest, InstallWritesAnEnabledUnitAndUninstallRemovesIt) {
   ::setenv("SQV64_UNIT_DIR", folder_.path().c_str(), 1);
-  ServiceRegistration service{"SQuv64", "Server Quvara64", "/opt/my server/sqv64"};
+  std::filesystem::path store = folder_.path() / "my server";
+  std::filesystem::create_directory(store);
+  ServiceRegistration service{"SQuv64", "Server Quvara64", (store / "sqv64").string()};
   EXPECT_EQ(platform_.InstallService(service), std::nullopt);
   std::string unit = folder_.Read("SQuv64.service");
   EXPECT_NE(unit.find("Description=Server Quvara64\n"), std::string::npos);
-  EXPECT_NE(unit.find("ExecStart=\"/opt/my server/sqv64\"\n"), std::string::npos);
-  EXPECT_NE(unit.find("User=root\n"), std::string::npos);
+  EXPECT_NE(unit.find("ExecStart=\"" + (store / "sqv64").string() + "\"\n"), std::string::npos)
+      << unit;
   EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
   EXPECT_TRUE(
       std::filesystem::is_symlink(folder_.path() / "multi-user.target.wants/SQuv64.service"));
   EXPECT_EQ(platform_.UninstallService(service), std::nullopt);
   EXPECT_FALSE(folder_.Exists("SQuv64.service"));
   EXPECT_NE(platform_.UninstallService(service), std::nullopt);
+  ::unsetenv("SQV64_UNIT_DIR");
+}
+
+// Runs `systemd-analyze verify` on a unit; its complaints, or nothing when
+// it accepts the unit. Empty optional when the tool cannot run here.
+std::optional<std::string> SystemdComplaints(const std::filesystem::path& unit) {
+  if (std::system("systemd-analyze --version >/dev/null 2>&1") != 0)
+    return std::nullopt;
+  std::string command = "systemd-analyze verify '" + unit.string() + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return std::nullopt;
+  std::string output;
+  char buffer[512];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+    output.append(buffer, n);
+  int status = ::pclose(pipe);
+  if (status != 0 && output.empty())
+    output = "exit status " + std::to_string(status);
+  return output;
+}
+
+// A path as systemd reads it inside quotes.
+std::string Escaped(const std::string& path) {
+  std::string escaped;
+  for (char c : path) {
+    if (c == '%')
+      escaped.push_back('%');
+    escaped.push_back(c);
+  }
+  return escaped;
+}
+
+// The unit runs the server sandboxed as the owner of its working folder.
+TEST_F(PosixPlatformTest, InstalledUnitRunsAsTheFolderOwnerInASandbox) {
+  struct Case {
+    const char* folder;
+    uid_t owner;
+    std::string user;
+  };
+  std::vector<Case> cases;
+  if (::geteuid() == 0) {
+    cases = {{"root 100% store", 0, "root"}, {"numbered", 54321, "54321"}};
+    if (const passwd* daemon_user = ::getpwnam("daemon"))
+      cases.push_back({"daemon", daemon_user->pw_uid, "daemon"});
+  } else {
+    // Only root can give a folder away: just the folder of our own.
+    cases = {{"own", ::geteuid(), ::getpwuid(::geteuid())->pw_name}};
+  }
+  ::setenv("SQV64_UNIT_DIR", folder_.path().c_str(), 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    std::filesystem::path store = folder_.path() / c.folder;
+    std::filesystem::create_directory(store);
+    ASSERT_EQ(::chown(store.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+    // systemd-analyze checks that the program exists and can run.
+    std::filesystem::copy_file("/bin/true", store / "sqv64");
+    ServiceRegistration service{"SQuv64", "Server Quvara64", (store / "sqv64").string()};
+    ASSERT_EQ(platform_.InstallService(service), std::nullopt);
+    std::string unit = folder_.Read("SQuv64.service");
+    for (const std::string& line :
+         {"User=" + c.user, std::string("NoNewPrivileges=yes"), std::string("ProtectSystem=strict"),
+          "ReadWritePaths=\"" + Escaped(store.string()) + "\"",
+          std::string("ProtectHome=read-only"), std::string("PrivateTmp=yes"),
+          std::string("PrivateDevices=yes"),
+          std::string("RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"),
+          std::string("Restart=on-failure")}) {
+      EXPECT_NE(unit.find("\n" + line + "\n"), std::string::npos) << line << " in\n" << unit;
+    }
+    std::optional<std::string> complaints = SystemdComplaints(folder_.path() / "SQuv64.service");
+    if (!complaints)
+      std::cout << "[ SKIPPED  ] systemd-analyze cannot run here; the unit is not verified\n";
+    else
+      EXPECT_EQ(*complaints, "") << unit;
+    EXPECT_EQ(platform_.UninstallService(service), std::nullopt);
+  }
+  // A path that systemd would refuse to run is refused at once.
+  for (const char* name : {"quote's", "back\\slash"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::create_directory(folder_.path() / name);
+    ServiceRegistration service{"SQuv64", "Server Quvara64",
+                                (folder_.path() / name / "sqv64").string()};
+    EXPECT_NE(platform_.InstallService(service), std::nullopt);
+    EXPECT_FALSE(folder_.Exists("SQuv64.service"));
+  }
   ::unsetenv("SQV64_UNIT_DIR");
 }
 

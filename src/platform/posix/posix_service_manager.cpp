@@ -1,6 +1,7 @@
 // The POSIX service manager side: the service runs in the foreground (as a
 // systemd service or by hand) until SIGTERM or SIGINT, and registration
 // writes or removes a systemd unit.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,16 +28,37 @@ std::string WantsLink(const std::string& folder, const std::string& unit_name) {
   return folder + "/multi-user.target.wants/" + unit_name;
 }
 
+// A path as one quoted word of a unit setting: "%" would start a specifier,
+// and quotes and backslashes need escapes.
 std::string QuotedForSystemd(const std::string& path) {
-  if (path.find_first_of(" \t\"\\") == std::string::npos)
-    return path;
   std::string quoted = "\"";
   for (char c : path) {
     if (c == '"' || c == '\\')
       quoted.push_back('\\');
+    if (c == '%')
+      quoted.push_back('%');
     quoted.push_back(c);
   }
   return quoted + "\"";
+}
+
+std::string FolderOf(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The service runs as whoever owns its working folder: the store's files are
+// theirs, and root is needed only when root owns the folder. An owner without
+// a name is given by number.
+std::optional<std::string> OwnerOf(const std::string& folder) {
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0)
+    return std::nullopt;
+  if (const passwd* owner = ::getpwuid(status.st_uid); owner != nullptr && owner->pw_name)
+    return std::string(owner->pw_name);
+  return std::to_string(status.st_uid);
 }
 
 std::string SystemError() {
@@ -69,6 +91,18 @@ std::optional<std::string> PosixPlatform::InstallService(const ServiceRegistrati
   std::string folder = UnitFolder();
   std::string unit_name = service.name + ".service";
   std::string unit_path = folder + "/" + unit_name;
+  std::string executable = NativePath(service.executable);
+  std::string working_folder = FolderOf(executable);
+  // systemd refuses to start a program whose path holds these.
+  for (char c : executable) {
+    if (c == '\'' || c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+      return "systemd cannot run a program whose path holds quotes, backslashes or control "
+             "characters: " +
+             executable;
+  }
+  std::optional<std::string> user = OwnerOf(working_folder);
+  if (!user)
+    return "cannot read the owner of " + working_folder + ": " + SystemError();
   {
     std::ofstream unit(unit_path, std::ios::binary | std::ios::trunc);
     if (!unit)
@@ -78,9 +112,25 @@ std::optional<std::string> PosixPlatform::InstallService(const ServiceRegistrati
          << "After=network.target\n\n"
          << "[Service]\n"
          << "Type=simple\n"
-         << "ExecStart=" << QuotedForSystemd(NativePath(service.executable)) << "\n"
-         << "User=root\n"
-         << "Restart=no\n\n"
+         << "ExecStart=" << QuotedForSystemd(executable) << "\n"
+         << "User=" << *user << "\n"
+         << "Restart=on-failure\n"
+         // The sandbox: the whole file system is read-only but for the
+         // working folder (home folders included, so a store under /home
+         // still works), no devices, no /tmp of the host's, sockets of the
+         // address families the server and its weather client use only
+         // (netlink is how the network probe lists the host's addresses).
+         << "NoNewPrivileges=yes\n"
+         << "ProtectSystem=strict\n"
+         << "ProtectHome=read-only\n"
+         << "ReadWritePaths=" << QuotedForSystemd(working_folder) << "\n"
+         << "PrivateTmp=yes\n"
+         << "PrivateDevices=yes\n"
+         << "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK\n";
+    // A port below 1024 named in port.txt stays usable without root.
+    if (*user != "root")
+      unit << "AmbientCapabilities=CAP_NET_BIND_SERVICE\n";
+    unit << "\n"
          << "[Install]\n"
          << "WantedBy=multi-user.target\n";
     unit.close();
