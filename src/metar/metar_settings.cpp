@@ -107,6 +107,10 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
   }
 }
 
+std::string_view WeatherTransportName(const MetarSettings&) {
+  return "ftp";
+}
+
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
   using namespace platform;
   settings.download_type = 0;

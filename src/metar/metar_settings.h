@@ -35,6 +35,9 @@ struct MetarSettings {
   std::uint16_t ftp_port = 21;
 };
 
+// How the reports are fetched, as the status names it: "ftp".
+std::string_view WeatherTransportName(const MetarSettings& settings);
+
 // Creates "metar", "metar\archive" and the six-line default "metar\metar.ini"
 // when no entry "metar" exists yet; with one there, nothing is created. A
 // step that fails ends the sequence silently. Run once at service start.
