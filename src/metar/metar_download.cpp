@@ -30,6 +30,12 @@ MetarDownload::MetarDownload(WeatherFiles& files, WeatherState& state, FtpClient
                              Random random, MetarDownloadOptions options)
     : files_(files), state_(state), ftp_(ftp), random_(std::move(random)), options_(options) {}
 
+void MetarDownload::RecordOutcomesIn(
+    WeatherHealth& health, std::function<std::chrono::system_clock::time_point()> wall_now) {
+  health_ = &health;
+  wall_now_ = std::move(wall_now);
+}
+
 void MetarDownload::FtpPropetr() {
   FtpSessionSettings session;
   session.host = state_.settings.ftp_host;
@@ -57,17 +63,17 @@ void MetarDownload::Try(Step step) {
 template <typename Run>
 void MetarDownload::Recorded(RunKind kind, Run run) {
   first_error_.reset();
-  auto started = options_.wall_now ? options_.wall_now() : std::chrono::system_clock::now();
+  auto started = wall_now_ ? wall_now_() : std::chrono::system_clock::now();
   auto record = [&](int filed) {
     // A run cut short by the service's stop says nothing of the weather
     // server.
-    if (options_.health == nullptr || ftp_.Cancelled())
+    if (health_ == nullptr || ftp_.Cancelled())
       return;
     RunOutcome outcome;
     outcome.succeeded = !first_error_;
     outcome.error = first_error_.value_or("");
     outcome.reports_filed = filed;
-    options_.health->RecordRun(kind, started, outcome);
+    health_->RecordRun(kind, started, outcome);
   };
   int filed = 0;
   try {

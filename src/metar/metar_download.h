@@ -36,10 +36,6 @@ struct MetarDownloadOptions {
   FtpTimeouts timeouts;
   // The pause after the session is set up, before connecting.
   std::chrono::milliseconds session_pause{100};
-  // Where each run's outcome is recorded (none when null), and the clock
-  // that stamps it (the system clock when empty).
-  WeatherHealth* health = nullptr;
-  std::function<std::chrono::system_clock::time_point()> wall_now;
 };
 
 // The cycle file fetched by a run whose `LastCycleHour` is `last_cycle_hour`:
@@ -61,6 +57,11 @@ class MetarDownload final : public DownloadRuns {
 
   void MetarData1() override;
   void MetarData2() override;
+
+  // From now on each run's outcome is recorded in `health` (which must
+  // outlive the object), stamped by `wall_now`. Call before the runs start.
+  void RecordOutcomesIn(WeatherHealth& health,
+                        std::function<std::chrono::system_clock::time_point()> wall_now);
 
   // Sets the FTP session up for the next connection: the configured host
   // and port, user "Anonymous" with an empty password, passive mode, the
@@ -88,6 +89,8 @@ class MetarDownload final : public DownloadRuns {
   Random random_;
   MetarDownloadOptions options_;
   WantedStations wanted_stations_;
+  WeatherHealth* health_ = nullptr;
+  std::function<std::chrono::system_clock::time_point()> wall_now_;
   std::optional<std::string> first_error_;  // of the run in progress
 };
 

@@ -51,13 +51,14 @@ WeatherService::WeatherService(const WorkingFolder& folder, WeatherServiceOption
       probe_(options_.own_addresses),
       ftp_(folder.platform()),
       download_(files_, state_, ftp_, options_.random,
-                MetarDownloadOptions{options_.ftp_timeouts, options_.session_pause, &health_,
-                                     options_.wall_now}),
+                MetarDownloadOptions{options_.ftp_timeouts, options_.session_pause}),
       scheduler_(SchedulerDependencies{files_, state_, download_, probe_, *options_.timer_clock,
                                        options_.utc_now, options_.random,
                                        [&folder](const std::string& message) {
                                          folder.platform().WriteSystemEventLog(message);
-                                       }}) {}
+                                       }}) {
+  download_.RecordOutcomesIn(health_, options_.wall_now);
+}
 
 WeatherService::~WeatherService() {
   Stop();
