@@ -14,6 +14,7 @@ namespace sqv64 {
 struct FiledReport {
   std::string time_line;  // "2020/09/14 08:00"
   std::string report;     // "UUEE 140800Z ..."
+  bool operator==(const FiledReport&) const = default;
 };
 
 // Only the last kLastReportTail bytes of the file are read, whatever its
