@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   libgtest-dev libgmock-dev
-  zlib1g-dev libexpat1-dev libasio-dev
+  zlib1g-dev libexpat1-dev libasio-dev nlohmann-json3-dev
   python3-pyftpdlib
 )
 [ $# -gt 0 ] && packages=("$@")

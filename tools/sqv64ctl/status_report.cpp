@@ -94,6 +94,11 @@ std::optional<StatusSummary> Summarise(const std::string& document, std::string&
   const Json& weather = status["weather"];
   const Json airports = weather.value("airports", Json::array());
   const Json last_run = weather.value("last_run", Json());
+  // What decides the exit status must have its shape.
+  if (!airports.is_array() || !(last_run.is_null() || last_run.is_object())) {
+    error = "its airports are no list or its last run is no object";
+    return std::nullopt;
+  }
   const Json access = status.value("access_list", Json());
   StatusSummary summary;
   summary.weather_failing =
