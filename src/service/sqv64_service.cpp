@@ -154,6 +154,8 @@ bool TSQuv64::ServiceStart() {
   }
   RemoveStaleStagedFiles(parts.folder);
   EnsureMetarFolders(parts.folder);
+  // Read access.txt now, so that a malformed one is logged at the start.
+  parts.access.Current();
   TcpServerOptions server_options;
   server_options.idle_timeout = options_.idle_timeout;
   server_options.network_threads = NetworkThreads();
