@@ -53,6 +53,27 @@ bool SamePrefix(const std::array<unsigned char, N>& a, const std::array<unsigned
   return true;
 }
 
+// Four decimal numbers of 0 to 255 without leading zeros, joined by dots:
+// the only IPv4 form taken, whatever else the system's parser would read
+// ("10.1" or "010.0.0.1").
+bool IsDottedQuad(std::string_view text) {
+  int parts = 0;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t end = text.find('.', at);
+    if (end == std::string_view::npos)
+      end = text.size();
+    std::string_view part = text.substr(at, end - at);
+    if (part.empty() || part.size() > 3 || (part.size() > 1 && part[0] == '0') ||
+        part.find_first_not_of("0123456789") != std::string_view::npos ||
+        std::stoi(std::string(part)) > 255)
+      return false;
+    ++parts;
+    at = end + 1;
+  }
+  return parts == 4;
+}
+
 bool Holds(const AccessRule& rule, const asio::ip::address& client) {
   if (rule.network.is_v4() && client.is_v4())
     return SamePrefix(rule.network.to_v4().to_bytes(), client.to_v4().to_bytes(), rule.prefix);
@@ -122,6 +143,8 @@ std::optional<AccessRule> ParseAccessRule(std::string_view line, bool& malformed
   // interface, not a network) and nothing the address parser might cut off.
   if (address_text.empty() ||
       address_text.find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos)
+    return std::nullopt;
+  if (address_text.find(':') == std::string_view::npos && !IsDottedQuad(address_text))
     return std::nullopt;
   asio::error_code error;
   asio::ip::address network = asio::ip::make_address(std::string(address_text), error);
