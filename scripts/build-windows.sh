@@ -28,7 +28,7 @@ fail() {
 run() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
 
 # --- Debian packages -------------------------------------------------------
-packages=(cmake ninja-build dpkg-dev googletest libasio-dev
+packages=(cmake ninja-build dpkg-dev googletest libasio-dev nlohmann-json3-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 run "$root/scripts/install-deps.sh" "${packages[@]}"
 
@@ -130,6 +130,14 @@ if [ ! -e "$asio_include/asio.hpp" ]; then
   ln -sfn /usr/include/asio "$asio_include/asio"
 fi
 
+# --- nlohmann/json, header-only --------------------------------------------
+# The same way: only its own headers, from Debian's nlohmann-json3-dev.
+json_include=$deps/json-include
+if [ ! -e "$json_include/nlohmann/json.hpp" ]; then
+  mkdir -p "$json_include"
+  ln -sfn /usr/include/nlohmann "$json_include/nlohmann"
+fi
+
 # --- SQV64 -----------------------------------------------------------------
 # The libraries are static; XML_STATIC makes Expat's header say so. -O2 as
 # in the Linux release build (GCC 12 warns wrongly about std::string at -O3).
@@ -139,6 +147,7 @@ run cmake -S "$root" -B "$build" -G Ninja \
   -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_C_FLAGS=-DXML_STATIC -DCMAKE_CXX_FLAGS=-DXML_STATIC \
   -DZLIB_USE_STATIC_LIBS=ON -DASIO_INCLUDE_DIR="$asio_include" \
+  -DNLOHMANN_JSON_INCLUDE_DIR="$json_include" \
   -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
   -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$build"
 if ! ninja -C "$build" -n 2>/dev/null | grep -q 'no work to do'; then

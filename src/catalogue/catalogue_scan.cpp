@@ -117,6 +117,10 @@ constexpr std::size_t kFilesPerThread = 256;
 
 }  // namespace
 
+std::size_t CountDataFiles(const WorkingFolder& folder) {
+  return DataFiles(folder).size();
+}
+
 CatalogueScan::CatalogueScan(const WorkingFolder& folder)
     : folder_(folder),
       opened_folder_(folder.platform().OpenFolder(folder.path())),

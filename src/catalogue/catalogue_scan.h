@@ -30,6 +30,10 @@
 
 namespace sqv64 {
 
+// The number of data files in the folder, by their names alone (none is
+// read, so unreadable files count too).
+std::size_t CountDataFiles(const WorkingFolder& folder);
+
 class CatalogueScan {
  public:
   // Files read in one batch, at most.

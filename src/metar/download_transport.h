@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "metar/download_runs.h"
+#include "metar/metar_settings.h"
 #include "metar/weather_state.h"
 
 namespace sqv64 {
@@ -22,7 +23,7 @@ class DownloadTransport final : public DownloadRuns {
   void MetarData2() override { Chosen().MetarData2(); }
 
   // "ftp" or "http", as the next run would choose.
-  std::string_view Name() const { return state_.settings.weather_url.empty() ? "ftp" : "http"; }
+  std::string_view Name() const { return WeatherTransportName(state_.settings); }
 
  private:
   DownloadRuns& Chosen() { return state_.settings.weather_url.empty() ? ftp_ : http_; }

@@ -44,6 +44,14 @@ Milliseconds EventLoop::Period(TimerId timer) {
   return timers_.at(timer).period;
 }
 
+std::optional<Milliseconds> EventLoop::DueOf(TimerId timer) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Timer& entry = timers_.at(timer);
+  if (!entry.enabled)
+    return std::nullopt;
+  return entry.due;
+}
+
 void EventLoop::Post(Handler task) {
   std::lock_guard<std::mutex> lock(mutex_);
   tasks_.push_back(std::move(task));

@@ -42,6 +42,8 @@ class EventLoop {
   void SetPeriod(TimerId timer, Milliseconds period);
   bool Enabled(TimerId timer);
   Milliseconds Period(TimerId timer);
+  // When the timer ticks next, on the loop's clock; nullopt while disabled.
+  std::optional<Milliseconds> DueOf(TimerId timer);
 
   // Runs `task` on the loop's thread, after the handler running now.
   void Post(Handler task);

@@ -64,6 +64,7 @@ class FtpClient::Session : public FtpCommandChannel {
   void Get(const std::string& remote_name, const std::string& local_path);
   void Quit();
   void Cancel();
+  bool cancelled() const { return cancelled_; }
 
   FtpSessionSettings settings;
   std::vector<std::string> last_listing;
@@ -244,31 +245,45 @@ void FtpClient::Session::Connect() {
   std::string host = through_proxy ? proxy.host : settings.host;
   std::uint16_t port = through_proxy ? proxy.port : settings.port;
 
+  // Failures name the host and port, so that an operator sees at once
+  // which server, or which proxy, could not be reached.
+  std::string where = host + " port " + std::to_string(port);
   tcp::resolver::results_type endpoints;
   std::size_t unused = 0;
-  asio::error_code error = Await(
-      settings.timeouts.connect, "resolving the host name", [this] { resolver_.cancel(); },
-      [&](Completion done) {
-        resolver_.async_resolve(
-            tcp::v4(), host, std::to_string(port),
-            [&endpoints, done](const asio::error_code& result, tcp::resolver::results_type found) {
-              endpoints = std::move(found);
-              done(result, 0);
-            });
-      },
-      unused);
+  asio::error_code error;
+  try {
+    error = Await(
+        settings.timeouts.connect, "resolving the host name", [this] { resolver_.cancel(); },
+        [&](Completion done) {
+          resolver_.async_resolve(tcp::v4(), host, std::to_string(port),
+                                  [&endpoints, done](const asio::error_code& result,
+                                                     tcp::resolver::results_type found) {
+                                    endpoints = std::move(found);
+                                    done(result, 0);
+                                  });
+        },
+        unused);
+  } catch (const FtpError&) {
+    ThrowIfCancelled();
+    throw FtpError("cannot resolve " + host + ": timed out");
+  }
   if (error)
     throw FtpError("cannot resolve " + host + ": " + error.message());
-  error = Await(
-      settings.timeouts.connect, "connecting", [this] { CloseAll(); },
-      [&](Completion done) {
-        asio::async_connect(
-            control_, endpoints,
-            [done](const asio::error_code& result, const tcp::endpoint&) { done(result, 0); });
-      },
-      unused);
+  try {
+    error = Await(
+        settings.timeouts.connect, "connecting", [this] { CloseAll(); },
+        [&](Completion done) {
+          asio::async_connect(
+              control_, endpoints,
+              [done](const asio::error_code& result, const tcp::endpoint&) { done(result, 0); });
+        },
+        unused);
+  } catch (const FtpError&) {
+    ThrowIfCancelled();
+    ControlFailed("cannot connect to " + where + ": timed out");
+  }
   if (error)
-    ControlFailed("cannot connect to " + host + ": " + error.message());
+    ControlFailed("cannot connect to " + where + ": " + error.message());
 
   try {
     // The wait for "220" is bounded as a whole, by time and by the number
@@ -500,6 +515,10 @@ void FtpClient::Quit() {
 
 void FtpClient::Cancel() {
   session_->Cancel();
+}
+
+bool FtpClient::Cancelled() const {
+  return session_->cancelled();
 }
 
 }  // namespace sqv64

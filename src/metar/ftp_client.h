@@ -61,6 +61,8 @@ class FtpClient {
   // later operation fails at once. For stopping the service without waiting
   // out a time-out.
   void Cancel();
+  // Whether Cancel was called.
+  bool Cancelled() const;
 
  private:
   class Session;

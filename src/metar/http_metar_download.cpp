@@ -25,6 +25,40 @@ HttpMetarDownload::HttpMetarDownload(WeatherFiles& files, WeatherState& state,
                                      HttpMetarDownloadOptions options)
     : files_(files), state_(state), http_(http), options_(options) {}
 
+void HttpMetarDownload::RecordOutcomesIn(
+    WeatherHealth& health, std::function<std::chrono::system_clock::time_point()> wall_now) {
+  health_ = &health;
+  wall_now_ = std::move(wall_now);
+}
+
+template <typename Run>
+void HttpMetarDownload::Recorded(RunKind kind, Run run) {
+  last_error_.clear();
+  cancelled_ = false;
+  auto started = wall_now_ ? wall_now_() : std::chrono::system_clock::now();
+  auto record = [&](int filed) {
+    // A run cut short by the service's stop says nothing of the weather
+    // server.
+    if (health_ == nullptr || cancelled_)
+      return;
+    RunOutcome outcome;
+    outcome.succeeded = last_error_.empty();
+    outcome.error = last_error_;
+    outcome.reports_filed = filed;
+    health_->RecordRun(kind, started, outcome);
+  };
+  int filed = 0;
+  try {
+    filed = run();
+  } catch (const std::exception& failure) {
+    if (last_error_.empty())
+      last_error_ = std::string("filing failed: ") + failure.what();
+    record(filed);
+    throw;
+  }
+  record(filed);
+}
+
 platform::HttpRequest HttpMetarDownload::RequestFor(const std::string& url,
                                                     const Validators& validators) const {
   const MetarSettings& settings = state_.settings;
@@ -58,6 +92,8 @@ bool HttpMetarDownload::FetchIntoScratch(const std::string& url, const Validator
   }
   HttpResult result = http_.Get(RequestFor(url, validators), *file);
   bool whole = result.outcome == HttpResult::Outcome::kCompleted;
+  if (result.outcome == HttpResult::Outcome::kCancelled)
+    cancelled_ = true;
   try {
     file->Close();
   } catch (const IoError& error) {
@@ -78,27 +114,32 @@ bool HttpMetarDownload::FetchIntoScratch(const std::string& url, const Validator
 }
 
 void HttpMetarDownload::MetarData1() {
-  last_error_.clear();
-  std::string url =
-      WeatherUrlOf(state_.settings.weather_url, "cycles/" + CycleFileName(state_.last_cycle_hour));
-  Validators received;
-  if (FetchIntoScratch(url, {}, received))
-    FileDownloadedReports(files_, state_.settings.download_type);
+  Recorded(RunKind::kCycle, [this] {
+    std::string url = WeatherUrlOf(state_.settings.weather_url,
+                                   "cycles/" + CycleFileName(state_.last_cycle_hour));
+    Validators received;
+    if (!FetchIntoScratch(url, {}, received))
+      return 0;
+    return FileDownloadedReports(files_, state_.settings.download_type);
+  });
 }
 
 void HttpMetarDownload::MetarData2() {
-  last_error_.clear();
-  for (const std::string& code : state_.airport_list) {
-    // Only letters and digits go into the URL's path.
-    if (!IsAirportCode(code))
-      continue;
-    std::string url = WeatherUrlOf(state_.settings.weather_url, "stations/" + code + ".TXT");
-    Validators received;
-    if (!FetchIntoScratch(url, validators_[code], received))
-      continue;
-    validators_[code] = received;
-    FileDownloadedReports(files_, state_.settings.download_type);
-  }
+  Recorded(RunKind::kStation, [this] {
+    int filed = 0;
+    for (const std::string& code : state_.airport_list) {
+      // Only letters and digits go into the URL's path.
+      if (!IsAirportCode(code))
+        continue;
+      std::string url = WeatherUrlOf(state_.settings.weather_url, "stations/" + code + ".TXT");
+      Validators received;
+      if (!FetchIntoScratch(url, validators_[code], received))
+        continue;
+      validators_[code] = received;
+      filed += FileDownloadedReports(files_, state_.settings.download_type);
+    }
+    return filed;
+  });
 }
 
 }  // namespace sqv64

@@ -19,12 +19,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 
 #include "metar/download_runs.h"
 #include "metar/weather_files.h"
+#include "metar/weather_health.h"
 #include "metar/weather_state.h"
 #include "platform/http_download.h"
 
@@ -48,6 +50,11 @@ class HttpMetarDownload final : public DownloadRuns {
   void MetarData1() override;
   void MetarData2() override;
 
+  // From now on each run's outcome is recorded in `health` (which must
+  // outlive the object), stamped by `wall_now`. Call before the runs start.
+  void RecordOutcomesIn(WeatherHealth& health,
+                        std::function<std::chrono::system_clock::time_point()> wall_now);
+
   // What went wrong in the last run's last failed fetch; empty when every
   // fetch of that run succeeded.
   const std::string& last_error() const { return last_error_; }
@@ -62,6 +69,10 @@ class HttpMetarDownload final : public DownloadRuns {
   // there to be filed. Otherwise the scratch file is gone.
   bool FetchIntoScratch(const std::string& url, const Validators& validators, Validators& received);
   platform::HttpRequest RequestFor(const std::string& url, const Validators& validators) const;
+  // Runs `run` (which returns the number of reports filed) and records its
+  // outcome, a filing error that escapes it too.
+  template <typename Run>
+  void Recorded(RunKind kind, Run run);
 
   WeatherFiles& files_;
   WeatherState& state_;
@@ -70,6 +81,9 @@ class HttpMetarDownload final : public DownloadRuns {
   // Per station code: the validators of its last good fetch.
   std::map<std::string, Validators> validators_;
   std::string last_error_;
+  bool cancelled_ = false;  // the last fetch was cut short by Cancel
+  WeatherHealth* health_ = nullptr;
+  std::function<std::chrono::system_clock::time_point()> wall_now_;
 };
 
 }  // namespace sqv64

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "metar/download_transport.h"
 #include "metar/testing/scripted_http_downloader.h"
 #include "metar/testing/weather_test_folder.h"
@@ -172,6 +175,39 @@ class CountingRuns : public DownloadRuns {
   int cycle_runs = 0;
   int station_runs = 0;
 };
+
+TEST_F(HttpMetarDownloadTest, EachRunRecordsItsOutcomeForTheHealthOfTheCollection) {
+  std::vector<std::string> changes;
+  WeatherHealth health([&](const std::string& text) { changes.push_back(text); });
+  const auto now = std::chrono::system_clock::time_point(std::chrono::hours(24 * 365 * 50));
+  download_.RecordOutcomesIn(health, [&] { return now; });
+
+  http_.Serve(Station("UUEE"), {kUuee0800, "", ""});
+  http_.Fail(Station("UUDD"), {HttpResult::Outcome::kFailed, 0, ""});
+  download_.MetarData2();
+  std::optional<RunRecord> station = health.Snapshot().last_station_run;
+  ASSERT_TRUE(station.has_value());
+  EXPECT_FALSE(station->outcome.succeeded);
+  EXPECT_NE(station->outcome.error.find(Station("UUDD")), std::string::npos)
+      << station->outcome.error;
+  EXPECT_EQ(station->outcome.reports_filed, 1);
+  EXPECT_EQ(station->started, now);
+  EXPECT_EQ(changes.size(), 1u);
+
+  // Back to working: the station that failed answers, the other is unchanged.
+  http_.Serve(Station("UUDD"), {kUudd0800, "", ""});
+  download_.MetarData2();
+  station = health.Snapshot().last_station_run;
+  ASSERT_TRUE(station.has_value());
+  EXPECT_TRUE(station->outcome.succeeded) << station->outcome.error;
+  EXPECT_EQ(station->outcome.reports_filed, 1);
+  EXPECT_EQ(changes.size(), 2u);
+
+  // A run that the service's stop cuts short says nothing of the server.
+  http_.Cancel();
+  download_.MetarData1();
+  EXPECT_FALSE(health.Snapshot().last_cycle_run.has_value());
+}
 
 TEST(DownloadTransportTest, TheWeatherUrlChoosesHttpAtEveryRun) {
   WeatherState state;

@@ -10,15 +10,6 @@ namespace {
 
 constexpr std::string_view kScratchFile = "metar\\tmp.";
 
-// Runs one FTP step; its failure is the next step's business.
-template <typename Step>
-void Try(Step step) {
-  try {
-    step();
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
 std::string CycleFileName(int last_cycle_hour) {
@@ -39,6 +30,12 @@ MetarDownload::MetarDownload(WeatherFiles& files, WeatherState& state, FtpClient
                              Random random, MetarDownloadOptions options)
     : files_(files), state_(state), ftp_(ftp), random_(std::move(random)), options_(options) {}
 
+void MetarDownload::RecordOutcomesIn(
+    WeatherHealth& health, std::function<std::chrono::system_clock::time_point()> wall_now) {
+  health_ = &health;
+  wall_now_ = std::move(wall_now);
+}
+
 void MetarDownload::FtpPropetr() {
   FtpSessionSettings session;
   session.host = state_.settings.ftp_host;
@@ -53,6 +50,43 @@ void MetarDownload::FtpPropetr() {
     std::this_thread::sleep_for(options_.session_pause);
 }
 
+template <typename Step>
+void MetarDownload::Try(Step step) {
+  try {
+    step();
+  } catch (const std::exception& failure) {
+    if (!first_error_)
+      first_error_ = failure.what();
+  }
+}
+
+template <typename Run>
+void MetarDownload::Recorded(RunKind kind, Run run) {
+  first_error_.reset();
+  auto started = wall_now_ ? wall_now_() : std::chrono::system_clock::now();
+  auto record = [&](int filed) {
+    // A run cut short by the service's stop says nothing of the weather
+    // server.
+    if (health_ == nullptr || ftp_.Cancelled())
+      return;
+    RunOutcome outcome;
+    outcome.succeeded = !first_error_;
+    outcome.error = first_error_.value_or("");
+    outcome.reports_filed = filed;
+    health_->RecordRun(kind, started, outcome);
+  };
+  int filed = 0;
+  try {
+    filed = run();
+  } catch (const std::exception& failure) {
+    if (!first_error_)
+      first_error_ = std::string("filing failed: ") + failure.what();
+    record(filed);
+    throw;
+  }
+  record(filed);
+}
+
 void MetarDownload::ConnectWhenClosed() {
   if (ftp_.Connected())
     return;
@@ -61,6 +95,14 @@ void MetarDownload::ConnectWhenClosed() {
 }
 
 void MetarDownload::MetarData1() {
+  Recorded(RunKind::kCycle, [this] { return CycleRun(); });
+}
+
+void MetarDownload::MetarData2() {
+  Recorded(RunKind::kStation, [this] { return StationRun(); });
+}
+
+int MetarDownload::CycleRun() {
   ConnectWhenClosed();
   Try([&] { ftp_.ChangeDirectory(std::string(kCycleDirectory)); });
   std::string remote_name = CycleFileName(state_.last_cycle_hour);
@@ -68,15 +110,18 @@ void MetarDownload::MetarData1() {
   std::string scratch = files_.PathOf(kScratchFile);
   if (platform.FileExists(scratch))
     platform.DeleteFile(scratch);
-  if (!ftp_.Connected())
-    return;
+  if (!ftp_.Connected()) {
+    if (!first_error_)
+      first_error_ = "the connection to the weather server was lost";
+    return 0;
+  }
   Try([&] { ftp_.Get(remote_name, scratch); });
   if (ftp_.Connected())
     ftp_.Quit();
-  FileDownloadedReports(files_, state_.settings.download_type);
+  return FileDownloadedReports(files_, state_.settings.download_type);
 }
 
-void MetarDownload::MetarData2() {
+int MetarDownload::StationRun() {
   wanted_stations_.clear();
   ConnectWhenClosed();
   Try([&] { ftp_.ChangeDirectory(std::string(kStationDirectory)); });
@@ -91,19 +136,23 @@ void MetarDownload::MetarData2() {
       wanted_stations_.push_back(code);
   }
   if (wanted_stations_.empty())
-    return;
+    return 0;
 
   platform::Platform& platform = files_.platform();
   std::string scratch = files_.PathOf(kScratchFile);
+  int filed = 0;
   for (const std::string& code : wanted_stations_) {
     if (platform.FileExists(scratch))
       platform.DeleteFile(scratch);
     if (ftp_.Connected())
       Try([&] { ftp_.Get(code + ".TXT", scratch); });
-    FileDownloadedReports(files_, state_.settings.download_type);
+    else if (!first_error_)
+      first_error_ = "the connection to the weather server was lost";
+    filed += FileDownloadedReports(files_, state_.settings.download_type);
   }
   if (ftp_.Connected())
     ftp_.Quit();
+  return filed;
 }
 
 }  // namespace sqv64

@@ -7,7 +7,8 @@
 //     "/data/observations/metar/stations", then "<code>.TXT" of every
 //     airport of the list that the listing names.
 // Every FTP step is tried on its own: a failure is swallowed and the run
-// goes on with its next step. A station run that wants no station leaves an
+// goes on with its next step; the first failure's text becomes the run's
+// error in its recorded outcome. A station run that wants no station leaves an
 // open connection open for the next run; the other runs quit at their end.
 //
 // Thread safety: none; the runs, and the state they read, belong to the
@@ -16,11 +17,13 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "metar/download_runs.h"
 #include "metar/ftp_client.h"
 #include "metar/weather_files.h"
+#include "metar/weather_health.h"
 #include "metar/weather_state.h"
 
 namespace sqv64 {
@@ -55,6 +58,11 @@ class MetarDownload final : public DownloadRuns {
   void MetarData1() override;
   void MetarData2() override;
 
+  // From now on each run's outcome is recorded in `health` (which must
+  // outlive the object), stamped by `wall_now`. Call before the runs start.
+  void RecordOutcomesIn(WeatherHealth& health,
+                        std::function<std::chrono::system_clock::time_point()> wall_now);
+
   // Sets the FTP session up for the next connection: the configured host
   // and port, user "Anonymous" with an empty password, passive mode, the
   // time-outs, a client name drawn from 1000 to 4999, and the proxy as the
@@ -64,7 +72,16 @@ class MetarDownload final : public DownloadRuns {
   const WantedStations& wanted_stations() const { return wanted_stations_; }
 
  private:
+  // Runs one step; its failure is noted and the next step's business.
+  template <typename Step>
+  void Try(Step step);
   void ConnectWhenClosed();
+  // The runs themselves; each returns the number of reports filed.
+  int CycleRun();
+  int StationRun();
+  // Runs `run` and records its outcome, a filing error that escapes it too.
+  template <typename Run>
+  void Recorded(RunKind kind, Run run);
 
   WeatherFiles& files_;
   WeatherState& state_;
@@ -72,6 +89,9 @@ class MetarDownload final : public DownloadRuns {
   Random random_;
   MetarDownloadOptions options_;
   WantedStations wanted_stations_;
+  WeatherHealth* health_ = nullptr;
+  std::function<std::chrono::system_clock::time_point()> wall_now_;
+  std::optional<std::string> first_error_;  // of the run in progress
 };
 
 }  // namespace sqv64

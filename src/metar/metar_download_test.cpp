@@ -168,5 +168,44 @@ TEST_F(MetarDownloadTest, TheSessionUsesTheSettingsProxyAndANewClientNameEachTim
   EXPECT_EQ(drawn_.size(), 2u);
 }
 
+// Every run's outcome, with the first failure's words.
+TEST_F(MetarDownloadTest, EachRunRecordsItsOutcomeWithTheFirstFailure) {
+  std::vector<std::string> logged;
+  WeatherHealth health([&](const std::string& text) { logged.push_back(text); });
+  auto started = std::chrono::system_clock::time_point(std::chrono::hours(1));
+  download_.RecordOutcomesIn(health, [&] { return started; });
+  auto last = [&] { return health.Snapshot().last_run.value(); };
+
+  peer_.SetListing("type=file;size=60; UUEE.TXT\r\ntype=file;size=60; UUDD.TXT\r\n");
+  peer_.SetFile("UUEE.TXT", kUueeReport);
+  peer_.SetFile("UUDD.TXT", "2020/09/14 08:00\nUUDD 140800Z 00000MPS\n");
+  download_.MetarData2();
+  EXPECT_EQ(last().kind, RunKind::kStation);
+  EXPECT_EQ(last().started, started);
+  EXPECT_TRUE(last().outcome.succeeded) << last().outcome.error;
+  EXPECT_EQ(last().outcome.reports_filed, 2);
+
+  state_.last_cycle_hour = 14;
+  download_.MetarData1();
+  EXPECT_EQ(last().kind, RunKind::kCycle);
+  EXPECT_FALSE(last().outcome.succeeded);
+  EXPECT_EQ(last().outcome.error.rfind("RETR refused: 550", 0), 0u) << last().outcome.error;
+
+  std::uint16_t closed_port = 0;
+  {
+    ScriptedFtpPeer closed;
+    closed_port = closed.port();
+  }
+  state_.settings.ftp_port = closed_port;
+  download_.MetarData2();
+  EXPECT_FALSE(last().outcome.succeeded);
+  // The system's own words follow (they differ between systems).
+  std::string refused = "cannot connect to 127.0.0.1 port " + std::to_string(closed_port) + ": ";
+  EXPECT_EQ(last().outcome.error.rfind(refused, 0), 0u) << last().outcome.error;
+  EXPECT_TRUE(health.Snapshot().last_cycle_run);
+  EXPECT_EQ(logged, std::vector<std::string>{"METAR cycle run failed: " +
+                                             health.Snapshot().last_cycle_run->outcome.error});
+}
+
 }  // namespace
 }  // namespace sqv64

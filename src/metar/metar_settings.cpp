@@ -119,6 +119,10 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line) {
   }
 }
 
+std::string_view WeatherTransportName(const MetarSettings& settings) {
+  return settings.weather_url.empty() ? "ftp" : "http";
+}
+
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
   using namespace platform;
   settings.download_type = 0;

@@ -42,6 +42,10 @@ struct MetarSettings {
   std::string weather_ca;
 };
 
+// How the reports are fetched, as the status names it: "http" when
+// "weather.url=" is set (an https:// or http:// folder), "ftp" otherwise.
+std::string_view WeatherTransportName(const MetarSettings& settings);
+
 // Creates "metar", "metar\archive" and the six-line default "metar\metar.ini"
 // when no entry "metar" exists yet; with one there, nothing is created. A
 // step that fails ends the sequence silently. Run once at service start.

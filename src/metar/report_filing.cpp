@@ -17,28 +17,28 @@ std::string Record(const std::string& time_line, const std::string& report) {
   return time_line + "\r\n" + report + "\r\n";
 }
 
-// Files one report into the airport file `name`.
-void FileReport(const WorkingFolder& folder, const std::string& time_line,
+// Files one report into the airport file `name`; true when it was new there.
+bool FileReport(const WorkingFolder& folder, const std::string& time_line,
                 const std::string& report, const std::string& name, std::int16_t download_type) {
   Platform& platform = folder.platform();
   std::string path = folder.PathOf("metar\\" + name);
   if (!platform.FileExists(path)) {
     if (download_type != 1)
-      return;
+      return false;
     auto created =
         platform.OpenFile(path, FileAccess::kWrite, FileShare::kRead, FileCreation::kCreateNew);
     if (created == nullptr)
-      return;
+      return false;
     std::string record = Record(time_line, report);
     created->Write(record.data(), record.size());
     created->Close();
-    return;
+    return true;
   }
 
   auto airport =
       platform.OpenFile(path, FileAccess::kRead, FileShare::kRead, FileCreation::kOpenExisting);
   if (airport == nullptr)
-    return;
+    return false;
   std::string first_line;
   bool filed = false;
   {
@@ -57,27 +57,29 @@ void FileReport(const WorkingFolder& folder, const std::string& time_line,
   }
   airport->Close();
   if (filed)
-    return;
+    return false;
 
   auto appended =
       platform.OpenFile(path, FileAccess::kWrite, FileShare::kRead, FileCreation::kOpenExisting);
   if (appended == nullptr)
-    return;
+    return false;
   std::string record = Record(time_line, report);
   appended->SeekToEnd();
   appended->Write(record.data(), record.size());
   appended->Close();
   if (!first_line.empty())
     ArchiveAirportFile(folder, first_line, time_line, name);
+  return true;
 }
 
 }  // namespace
 
-void FileDownloadedReports(WeatherFiles& files, std::int16_t download_type) {
+int FileDownloadedReports(WeatherFiles& files, std::int16_t download_type) {
   auto downloaded = files.platform().OpenFile(files.PathOf(kDownloadedFile), FileAccess::kRead,
                                               FileShare::kRead, FileCreation::kOpenExisting);
   if (downloaded == nullptr)
-    return;
+    return 0;
+  int filed = 0;
   LineReader reader(*downloaded);
   std::string time_line;
   std::string report;
@@ -93,9 +95,12 @@ void FileDownloadedReports(WeatherFiles& files, std::int16_t download_type) {
     if (!IsAirportCode(station))
       continue;
     auto lock = files.LockForWriting();
-    FileReport(files.folder(), time_line, report, AsciiLowerCase(station) + ".txt", download_type);
+    if (FileReport(files.folder(), time_line, report, AsciiLowerCase(station) + ".txt",
+                   download_type))
+      ++filed;
   }
   downloaded->Close();
+  return filed;
 }
 
 }  // namespace sqv64

@@ -21,6 +21,7 @@
 
 namespace sqv64 {
 
-void FileDownloadedReports(WeatherFiles& files, std::int16_t download_type);
+// Returns the number of reports filed (new in their airport files).
+int FileDownloadedReports(WeatherFiles& files, std::int16_t download_type);
 
 }  // namespace sqv64

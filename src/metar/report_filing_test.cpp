@@ -1,5 +1,7 @@
 #include "metar/report_filing.h"
 
+#include "metar/last_report.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -252,6 +254,42 @@ TEST(ArchiveErrorTest, AnArchiveWriteErrorClosesEveryFileAndKeepsTheAirportFile)
   EXPECT_THROW(FileDownloadedReports(files, 0), platform::IoError);
   EXPECT_EQ(platform.open_files(), 0);
   EXPECT_EQ(test.Read("metar/uuee.txt"), Filed({august, now}));
+}
+
+}  // namespace
+}  // namespace sqv64
+
+namespace sqv64 {
+namespace {
+
+TEST_F(ReportFilingTest, TheCountIsOfTheReportsNewInTheirFiles) {
+  test_.Write("metar/uuee.txt", "");
+  const Report other{"2020/09/14 08:00", "KJFK 140800Z 00000KT 10SM CLR"};
+  test_.Write("metar/tmp.", Downloaded({kFirst, kSecond, other}));
+  EXPECT_EQ(FileDownloadedReports(test_.files(), 0), 2) << "KJFK has no file in type 0";
+  EXPECT_EQ(FileDownloadedReports(test_.files(), 0), 0) << "nothing twice";
+  EXPECT_EQ(FileDownloadedReports(test_.files(), 1), 1) << "type 1 creates KJFK's file";
+}
+
+TEST_F(ReportFilingTest, TheLastFiledReportIsReadFromTheEndOfTheFile) {
+  EXPECT_EQ(LastFiledReport(test_.files(), "UUEE"), std::nullopt) << "no file";
+  test_.Write("metar/uuee.txt", "");
+  EXPECT_EQ(LastFiledReport(test_.files(), "UUEE"), std::nullopt) << "an empty file";
+  File(Downloaded({kFirst, kSecond}));
+  std::optional<FiledReport> last = LastFiledReport(test_.files(), "uuee");
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->time_line, kSecond.time_line);
+  EXPECT_EQ(last->report, kSecond.report_line);
+
+  // A file far longer than the part that is read.
+  std::string many;
+  for (int i = 0; i < 500; ++i)
+    many += Filed({kFirst});
+  test_.Write("metar/uuee.txt", many + Filed({kThird}));
+  last = LastFiledReport(test_.files(), "UUEE");
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->time_line, kThird.time_line);
+  EXPECT_EQ(last->report, kThird.report_line);
 }
 
 }  // namespace

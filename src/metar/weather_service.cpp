@@ -24,6 +24,8 @@ WeatherServiceOptions WithDefaults(const WorkingFolder& folder, WeatherServiceOp
   }
   if (!options.own_addresses)
     options.own_addresses = [&platform] { return platform.OwnIPv4Addresses(); };
+  if (!options.wall_now)
+    options.wall_now = [] { return std::chrono::system_clock::now(); };
   return options;
 }
 
@@ -36,6 +38,15 @@ WeatherService::WeatherService(const WorkingFolder& folder, WeatherServiceOption
     : folder_(folder),
       own_clock_(std::make_unique<SteadyTimerClock>()),
       options_(WithDefaults(folder, std::move(options), *own_clock_)),
+      own_log_(options_.event_log ? nullptr : std::make_unique<EventLog>(folder)),
+      health_([this](const std::string& text) {
+        EventLog& log = options_.event_log ? *options_.event_log : *own_log_;
+        // A log that cannot be written must not stop the collection.
+        try {
+          log.WriteLog(log.TimeField() + " " + text);
+        } catch (const platform::IoError&) {
+        }
+      }),
       files_(folder),
       probe_(options_.own_addresses),
       ftp_(folder.platform()),
@@ -51,7 +62,10 @@ WeatherService::WeatherService(const WorkingFolder& folder, WeatherServiceOption
                                        options_.utc_now, options_.random,
                                        [&folder](const std::string& message) {
                                          folder.platform().WriteSystemEventLog(message);
-                                       }}) {}
+                                       }}) {
+  download_.RecordOutcomesIn(health_, options_.wall_now);
+  http_download_.RecordOutcomesIn(health_, options_.wall_now);
+}
 
 WeatherService::~WeatherService() {
   Stop();
@@ -105,6 +119,48 @@ void WeatherService::SetSettingsChanged() {
 
 std::optional<std::string> WeatherService::ReadWeatherFile(const std::string& path) {
   return files_.CopyOf(path);
+}
+
+WeatherServiceStatus WeatherService::Status() {
+  using std::chrono::system_clock;
+  WeatherServiceStatus status;
+  MetarSettings settings;
+  LoadMetarSettings(files_, settings);
+  status.download_type = settings.download_type;
+  status.transport = WeatherTransportName(settings);
+  std::string codes = sqv64::ListAirports(files_);
+  for (std::size_t at = 0; at + 4 <= codes.size(); at += 4)
+    status.airports.push_back(AsciiUpperCase(codes.substr(at, 4)));
+  for (const std::string& code : status.airports)
+    status.last_reports.push_back(LastFiledReport(files_, code));
+  status.health = health_.Snapshot();
+
+  // The loop's clock counts from its own origin; the wall clock says when
+  // that is.
+  system_clock::time_point wall = options_.wall_now();
+  Milliseconds steady = options_.timer_clock->Now();
+  auto wall_of = [&](Milliseconds due) {
+    return wall + std::chrono::duration_cast<system_clock::duration>(
+                      std::max(due - steady, Milliseconds(0)));
+  };
+  EventLoop& loop = scheduler_.event_loop();
+  if (auto due = loop.DueOf(scheduler_.timer2())) {
+    status.next_run_kind = "station";
+    status.next_run = wall_of(*due);
+  } else if (auto cycle_due = loop.DueOf(scheduler_.timer1())) {
+    // One cycle run per UTC hour, from minute 5 on.
+    status.next_run_kind = "cycle";
+    system_clock::time_point hour = std::chrono::floor<std::chrono::hours>(wall);
+    const std::optional<RunRecord>& last = status.health.last_cycle_run;
+    if (last && std::chrono::floor<std::chrono::hours>(last->started) == hour)
+      status.next_run = hour + std::chrono::minutes(65);
+    else
+      status.next_run = std::max(wall_of(*cycle_due), hour + std::chrono::minutes(5));
+  } else if (auto settings_due = loop.DueOf(scheduler_.timer())) {
+    status.next_run_kind = "settings";
+    status.next_run = wall_of(*settings_due);
+  }
+  return status;
 }
 
 }  // namespace sqv64

@@ -24,12 +24,15 @@
 #include "metar/download_transport.h"
 #include "metar/ftp_client.h"
 #include "metar/http_metar_download.h"
+#include "metar/last_report.h"
 #include "metar/metar_download.h"
 #include "metar/network_probe.h"
 #include "metar/timer_clock.h"
 #include "metar/weather_files.h"
+#include "metar/weather_health.h"
 #include "metar/weather_state.h"
 #include "platform/http_download.h"
+#include "storage/event_log.h"
 #include "storage/working_folder.h"
 
 namespace sqv64 {
@@ -47,6 +50,25 @@ struct WeatherServiceOptions {
   FtpTimeouts ftp_timeouts;
   std::chrono::milliseconds session_pause{100};
   platform::HttpDownloader* http = nullptr;  // must outlive the service
+  // The wall clock that stamps runs for the status.
+  std::function<std::chrono::system_clock::time_point()> wall_now;
+  // Where the changes of the collection's health are logged; the service's
+  // own log of the working folder when null. Must outlive the service.
+  EventLog* event_log = nullptr;
+};
+
+// The weather side as the status command shows it.
+struct WeatherServiceStatus {
+  std::int16_t download_type = 0;
+  std::string transport;
+  std::vector<std::string> airports;  // upper case, in the folder's order
+  WeatherHealthSnapshot health;
+  // The next timer tick that may start a run: "cycle", "station", or
+  // "settings" (the download mode is being chosen); empty when none.
+  std::string next_run_kind;
+  std::optional<std::chrono::system_clock::time_point> next_run;
+  // The last report in each airport's file, in the order of `airports`.
+  std::vector<std::optional<FiledReport>> last_reports;
 };
 
 class WeatherService {
@@ -84,10 +106,16 @@ class WeatherService {
   // opened. A read error throws platform::IoError.
   std::optional<std::string> ReadWeatherFile(const std::string& path);
 
+  // The status: settings as the file holds them, the airports, the health
+  // of the collection and the next run. Reads the weather folder.
+  WeatherServiceStatus Status();
+
  private:
   const WorkingFolder& folder_;
   std::unique_ptr<TimerClock> own_clock_;
   WeatherServiceOptions options_;
+  std::unique_ptr<EventLog> own_log_;
+  WeatherHealth health_;
   WeatherFiles files_;
   WeatherState state_;
   NetworkProbe probe_;

@@ -6,6 +6,8 @@
 #include "protocol/command_table.h"
 #include "protocol/data_file_commands.h"
 #include "protocol/request_line.h"
+#include "protocol/status_command.h"
+#include "storage/event_log.h"
 
 namespace sqv64 {
 namespace {
@@ -37,18 +39,46 @@ asio::awaitable<void> RunSettingsCommand(Connection& connection, Apply apply) {
   }
 }
 
+// Logs a refusal, at most once a minute per client address.
+asio::awaitable<void> LogRefusal(Connection& connection, CommandContext& context,
+                                 std::string_view what) {
+  std::optional<std::string> line = context.access->RefusalLine(connection.remote_address(), what);
+  if (line) {
+    co_await connection.Blocking([&] { context.log.WriteLog(*line); });
+  }
+}
+
 }  // namespace
 
 asio::awaitable<void> TCPServerExecute(Connection& connection, CommandContext& context) {
+  std::shared_ptr<const AccessList> access_list;
+  Access access = Access::kWrite;
+  if (context.access != nullptr) {
+    access_list = context.access->Current();
+    access = access_list->AccessOf(connection.remote_address());
+  }
+  // A client no rule admits learns nothing, not even whether it was heard.
+  if (access == Access::kNone) {
+    co_await LogRefusal(connection, context, "connection");
+    co_return;
+  }
   std::optional<std::string> line = co_await connection.ReadLine(kLongestRequestLine);
   if (!line) {
     co_return;
   }
   RequestLine request = SplitRequestLine(*line);
   MatchedCommand matched = MatchCommand(request.command_text);
+  if (access == Access::kRead && ChangesAnything(matched.command)) {
+    co_await LogRefusal(connection, context,
+                        PadRight(request.command_text, 10) + " (" + request.client_name + ")");
+    co_return;
+  }
   WeatherCommands& weather = context.weather;
   switch (matched.command) {
     case Command::kNone:
+      break;
+    case Command::kGetStatus:
+      co_await SendStatus(connection, context, access_list);
       break;
     case Command::kGetOK:
       co_await connection.Send("OK");

@@ -31,7 +31,7 @@ MatchedCommand MatchCommand(std::string_view command_text) {
   static constexpr KeywordRow kKeywords[] = {
       {"GetOK", Command::kGetOK},     {"GetArpt", Command::kGetArpt},
       {"SetMIni", Command::kSetMIni}, {"SetArpt", Command::kSetArpt},
-      {"DelArpt", Command::kDelArpt},
+      {"DelArpt", Command::kDelArpt}, {"GetStatus", Command::kGetStatus},
   };
   for (const KeywordRow& row : kKeywords) {
     if (command_text == row.keyword)
@@ -49,6 +49,26 @@ MatchedCommand MatchCommand(std::string_view command_text) {
     }
   }
   return {};
+}
+
+bool ChangesAnything(Command command) {
+  switch (command) {
+    case Command::kSetMIni:
+    case Command::kSetArpt:
+    case Command::kDelArpt:
+    case Command::kSaveIntoDatabase:
+    case Command::kDeleteFromDatabase:
+      return true;
+    case Command::kNone:
+    case Command::kGetOK:
+    case Command::kGetArpt:
+    case Command::kGetStatus:
+    case Command::kFileList:
+    case Command::kCopyFromDatabase:
+    case Command::kCopyFromServer:
+      return false;
+  }
+  return true;
 }
 
 }  // namespace sqv64

@@ -16,6 +16,7 @@ enum class Command {
   kSetMIni,
   kSetArpt,
   kDelArpt,
+  kGetStatus,  // our own: older servers send nothing back
   kFileList,
   kCopyFromDatabase,  // logged copy
   kCopyFromServer,    // unlogged copy
@@ -31,5 +32,9 @@ struct MatchedCommand {
 // Tests `command_text` against the rows in their order and returns the first
 // that matches. Labels match in English or Russian, byte for byte.
 MatchedCommand MatchCommand(std::string_view command_text);
+
+// Whether the command changes the store or the weather side, so that only
+// clients the access list lets write may run it.
+bool ChangesAnything(Command command);
 
 }  // namespace sqv64

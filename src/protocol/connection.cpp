@@ -10,7 +10,12 @@ Connection::Connection(asio::ip::tcp::socket socket, asio::any_io_executor block
     : socket_(std::move(socket)),
       blocking_executor_(std::move(blocking_executor)),
       idle_timeout_(idle_timeout),
-      idle_timer_(socket_.get_executor()) {}
+      idle_timer_(socket_.get_executor()) {
+  asio::error_code error;
+  asio::ip::tcp::endpoint remote = socket_.remote_endpoint(error);
+  if (!error)
+    remote_address_ = remote.address();
+}
 
 void Connection::StartIdleTimer() {
   // The timer and the socket's operations run on this connection's strand.

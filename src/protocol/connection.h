@@ -58,6 +58,10 @@ class Connection {
 
   asio::any_io_executor executor() { return socket_.get_executor(); }
 
+  // The client's address as the connection was accepted (unspecified when
+  // the system could not say).
+  const asio::ip::address& remote_address() const { return remote_address_; }
+
  private:
   // Reads at most `size` bytes into `buffer`, within the idle time-out.
   asio::awaitable<std::size_t> ReadWithTimeout(char* buffer, std::size_t size);
@@ -65,6 +69,7 @@ class Connection {
   void StopIdleTimer();
 
   asio::ip::tcp::socket socket_;
+  asio::ip::address remote_address_;
   asio::any_io_executor blocking_executor_;
   std::chrono::milliseconds idle_timeout_;
   asio::steady_timer idle_timer_;

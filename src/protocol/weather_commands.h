@@ -6,11 +6,42 @@
 // once, and must be safe for that.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sqv64 {
+
+// One download run as the status shows it.
+struct WeatherRunStatus {
+  std::string kind;  // "cycle" or "station"
+  std::chrono::system_clock::time_point started;
+  bool succeeded = true;
+  std::string error;  // the run's first failure; empty on success
+  int reports_filed = 0;
+};
+
+// The last report filed for one airport (8-bit texts).
+struct AirportReportStatus {
+  std::string code;       // upper case
+  std::string time_line;  // empty when nothing is filed
+  std::string report;
+};
+
+// The weather side for the "GetStatus" reply.
+struct WeatherStatus {
+  int download_type = 0;
+  std::string transport;              // "ftp"
+  std::vector<std::string> airports;  // upper case
+  std::optional<WeatherRunStatus> last_cycle_run;
+  std::optional<WeatherRunStatus> last_station_run;
+  std::optional<WeatherRunStatus> last_run;  // the most recent of the two
+  std::string next_run_kind;                 // "cycle", "station", "settings" or empty
+  std::optional<std::chrono::system_clock::time_point> next_run;
+  std::vector<AirportReportStatus> last_reports;
+};
 
 class WeatherCommands {
  public:
@@ -30,6 +61,9 @@ class WeatherCommands {
   // The whole content of a file in the weather folder (`path` is full), read
   // while no report is being filed into it; nullopt when there is no file.
   virtual std::optional<std::string> ReadWeatherFile(const std::string& path) = 0;
+  // The weather side's part of the "GetStatus" reply; reads the weather
+  // folder.
+  virtual WeatherStatus Status() = 0;
 };
 
 }  // namespace sqv64

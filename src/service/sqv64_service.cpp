@@ -4,6 +4,7 @@
 
 #include "metar/metar_settings.h"
 #include "metar/weather_service.h"
+#include "protocol/access_control.h"
 #include "protocol/command_context.h"
 #include "protocol/command_dispatcher.h"
 #include "protocol/tcp_server.h"
@@ -18,6 +19,18 @@ namespace {
 
 constexpr std::string_view kDefaultWorkingFolder = "c:\\";
 
+std::optional<WeatherRunStatus> RunOf(const std::optional<RunRecord>& record) {
+  if (!record)
+    return std::nullopt;
+  WeatherRunStatus run;
+  run.kind = std::string(RunKindName(record->kind));
+  run.started = record->started;
+  run.succeeded = record->outcome.succeeded;
+  run.error = record->outcome.error;
+  run.reports_filed = record->outcome.reports_filed;
+  return run;
+}
+
 // The protocol's view of the weather side.
 class WeatherCommandsOf final : public WeatherCommands {
  public:
@@ -31,10 +44,38 @@ class WeatherCommandsOf final : public WeatherCommands {
   std::optional<std::string> ReadWeatherFile(const std::string& path) override {
     return weather_.ReadWeatherFile(path);
   }
+  WeatherStatus Status() override {
+    WeatherServiceStatus from = weather_.Status();
+    WeatherStatus status;
+    status.download_type = from.download_type;
+    status.transport = from.transport;
+    status.airports = from.airports;
+    status.last_cycle_run = RunOf(from.health.last_cycle_run);
+    status.last_station_run = RunOf(from.health.last_station_run);
+    status.last_run = RunOf(from.health.last_run);
+    status.next_run_kind = from.next_run_kind;
+    status.next_run = from.next_run;
+    for (std::size_t i = 0; i < from.airports.size() && i < from.last_reports.size(); ++i) {
+      AirportReportStatus report;
+      report.code = from.airports[i];
+      if (from.last_reports[i]) {
+        report.time_line = from.last_reports[i]->time_line;
+        report.report = from.last_reports[i]->report;
+      }
+      status.last_reports.push_back(std::move(report));
+    }
+    return status;
+  }
 
  private:
   WeatherService& weather_;
 };
+
+WeatherServiceOptions WeatherOptions(EventLog& log) {
+  WeatherServiceOptions options;
+  options.event_log = &log;
+  return options;
+}
 
 unsigned NetworkThreads() {
   return std::max(2u, std::thread::hardware_concurrency());
@@ -52,9 +93,10 @@ struct TSQuv64::Components {
   WorkingFolder folder;
   EventLog log;
   // Seeds its own random generator from the clock.
-  WeatherService weather{folder};
+  WeatherService weather{folder, WeatherOptions(log)};
   WeatherCommandsOf weather_commands{weather};
-  CommandContext context{folder, log, weather_commands};
+  AccessControl access{folder, log};
+  CommandContext context{folder, log, weather_commands, &access, std::chrono::system_clock::now()};
   std::unique_ptr<TcpServer> server;
   std::uint16_t port = kDefaultPort;
 };
@@ -112,6 +154,8 @@ bool TSQuv64::ServiceStart() {
   }
   RemoveStaleStagedFiles(parts.folder);
   EnsureMetarFolders(parts.folder);
+  // Read access.txt now, so that a malformed one is logged at the start.
+  parts.access.Current();
   TcpServerOptions server_options;
   server_options.idle_timeout = options_.idle_timeout;
   server_options.network_threads = NetworkThreads();

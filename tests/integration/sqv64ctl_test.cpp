@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "protocol_client.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
 
@@ -108,6 +109,34 @@ TEST_F(CtlTest, AirportsAreAddedListedAndRemoved) {
   EXPECT_TRUE(Contains(bad.output, "not an airport code")) << bad.output;
 }
 
+TEST_F(CtlTest, AirportCountsReadInTheSingularAndPlural) {
+  local_.Write("metar.ini", "ftp.host=127.0.0.1\r\nftp.port=9\r\n");
+  ASSERT_EQ(Ctl(port(), {"settings", "put", (local_.path() / "metar.ini").string()}).exit_status,
+            0);
+  EXPECT_EQ(Ctl(port(), {"airports"}).output, "no airports are listed\n");
+  EXPECT_EQ(Ctl(port(), {"airports", "add", "UUEE"}).output,
+            "added 1 airport; reports follow within 15 minutes\n");
+  EXPECT_EQ(Ctl(port(), {"airports", "add", "UUDD", "UUWW"}).output,
+            "added 2 airports; reports follow within 15 minutes\n");
+  EXPECT_EQ(Ctl(port(), {"airports", "remove", "UUDD"}).output, "removed 1 airport\n");
+}
+
+TEST_F(CtlTest, StatusShowsTheServerForPeopleAndAsReceivedForScripts) {
+  ProcessResult table = Ctl(port(), {"status"});
+  EXPECT_EQ(table.exit_status, 0) << "no airports: nothing can fail\n" << table.output;
+  EXPECT_TRUE(Contains(table.output, "server    SQV64 ")) << table.output;
+  EXPECT_TRUE(Contains(table.output, "access    no access.txt")) << table.output;
+  EXPECT_FALSE(Contains(table.output, "PROBLEM")) << table.output;
+
+  ProcessResult json = Ctl(port(), {"status", "--json"});
+  EXPECT_EQ(json.exit_status, 0) << json.output;
+  ProtocolReply direct = ProtocolClient("127.0.0.1", port()).Run("test", "GetStatus");
+  // The same document but for the free space, which moves.
+  EXPECT_EQ(json.output.substr(0, json.output.find("\"free_bytes\"")),
+            direct.bytes.substr(0, direct.bytes.find("\"free_bytes\"")));
+  EXPECT_EQ(Ctl(port(), {"status", "--xml"}).exit_status, 2);
+}
+
 TEST(Ctl, ANotRunningServerIsReportedAsSuch) {
   ProcessResult ping = Ctl(FreePort(), {"ping"});
   EXPECT_EQ(ping.exit_status, 1);
@@ -131,6 +160,26 @@ TEST(Ctl, AMalformedFileListIsReported) {
   peer.join();
   EXPECT_EQ(list.exit_status, 1);
   EXPECT_TRUE(Contains(list.output, "malformed file list")) << list.output;
+}
+
+TEST(Ctl, AStatusThatIsNoStatusIsReported) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  std::thread peer([&] {
+    for (std::string reply : {std::string("{\"version\": "), std::string()}) {
+      asio::ip::tcp::socket socket = acceptor.accept();
+      asio::streambuf line;
+      asio::read_until(socket, line, '\n');
+      asio::write(socket, asio::buffer(reply));
+    }
+  });
+  ProcessResult malformed = Ctl(acceptor.local_endpoint().port(), {"status"});
+  ProcessResult silent = Ctl(acceptor.local_endpoint().port(), {"status"});
+  peer.join();
+  EXPECT_EQ(malformed.exit_status, 1);
+  EXPECT_TRUE(Contains(malformed.output, "malformed status")) << malformed.output;
+  EXPECT_EQ(silent.exit_status, 1);
+  EXPECT_TRUE(Contains(silent.output, "older than GetStatus")) << silent.output;
 }
 
 }  // namespace

@@ -18,11 +18,11 @@ bool FtpTestServer::Available() {
          std::system((std::string(kPython) + " -c \"import pyftpdlib\" 2>/dev/null").c_str()) == 0;
 }
 
-FtpTestServer::FtpTestServer(const fs::path& root) {
+FtpTestServer::FtpTestServer(const fs::path& root, std::uint16_t port) {
   fs::path port_file = control_.path() / "port";
   std::string command = std::string(kPython) + " \"" + SQV64_FTP_TEST_SERVER + "\" \"" +
                         root.string() + "\" \"" + port_file.string() + "\" \"" +
-                        (control_.path() / "stop").string() + "\"";
+                        (control_.path() / "stop").string() + "\" " + std::to_string(port);
   runner_ = std::thread([command] { std::system(command.c_str()); });
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
   while (!fs::exists(port_file) && std::chrono::steady_clock::now() < deadline) {

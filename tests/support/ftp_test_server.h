@@ -17,8 +17,10 @@ class FtpTestServer {
   // installs it).
   static bool Available();
 
-  // Serves `root`; port() is 0 when the server did not start within 15 s.
-  explicit FtpTestServer(const std::filesystem::path& root);
+  // Serves `root` on `port` (a free one when 0), for a test that stops a
+  // server and starts it again where it was; port() is 0 when the server
+  // did not start within 15 s.
+  explicit FtpTestServer(const std::filesystem::path& root, std::uint16_t port = 0);
   ~FtpTestServer();
   FtpTestServer(const FtpTestServer&) = delete;
   FtpTestServer& operator=(const FtpTestServer&) = delete;

@@ -1,9 +1,10 @@
 """A read-only FTP server on 127.0.0.1 for the weather service's tests.
 
-Usage: ftp_test_server.py ROOT PORT_FILE STOP_FILE
+Usage: ftp_test_server.py ROOT PORT_FILE STOP_FILE [PORT]
 
 Serves ROOT to the user "Anonymous" with an empty password (and to the usual
-anonymous user), writes the port it listens on to PORT_FILE once it is ready,
+anonymous user) on PORT (any free port when 0 or not given), writes the port
+it listens on to PORT_FILE once it is ready,
 and ends when STOP_FILE appears, or after five minutes at the latest.
 """
 import logging
@@ -18,6 +19,7 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     root, port_file, stop_file = sys.argv[1:4]
+    wanted_port = int(sys.argv[4]) if len(sys.argv) > 4 else 0
     logging.basicConfig(level=logging.WARNING)
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
@@ -29,7 +31,7 @@ def main():
         pass
 
     Handler.authorizer = authorizer
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer(("127.0.0.1", wanted_port), Handler)
     port = server.socket.getsockname()[1]
     with open(port_file + ".part", "w") as out:
         out.write(str(port))

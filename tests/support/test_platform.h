@@ -52,6 +52,9 @@ class TestPlatform : public platform::Platform {
   }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   bool EntryExists(const std::string& path) override { return real_.EntryExists(path); }
+  std::optional<platform::FileStamp> StampOf(const std::string& path) override {
+    return real_.StampOf(path);
+  }
   bool DeleteFile(const std::string& path) override { return real_.DeleteFile(path); }
   bool ReplaceFile(const std::string& from, const std::string& to) override {
     return real_.ReplaceFile(from, to);

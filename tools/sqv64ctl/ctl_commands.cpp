@@ -10,6 +10,7 @@
 #include "file_list.h"
 #include "fixtures/sample_store.h"
 #include "protocol_client.h"
+#include "status_report.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
 #include "text/trim_spaces.h"
@@ -22,10 +23,17 @@ namespace fs = std::filesystem;
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 constexpr int kUsage = 2;
+// "status": the weather's last run failed.
+constexpr int kWeatherFailing = 3;
 
 // Transfers above this size show their progress on a terminal.
 constexpr std::uint64_t kProgressThreshold = 4 * 1024 * 1024;
 constexpr std::size_t kChunk = 1024 * 1024;
+
+// "1 airport", "2 airports".
+std::string Counted(std::size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "sqv64ctl: %s\n", message.c_str());
@@ -95,6 +103,8 @@ class Ctl {
       return Metar();
     if (command == "sample")
       return Sample();
+    if (command == "status")
+      return Status();
     if (command == "help" || command == "--help") {
       std::printf("%s", UsageText());
       return kSuccess;
@@ -366,6 +376,8 @@ class Ctl {
       for (std::size_t at = 0; at < reply.bytes.size(); at += 4) {
         std::printf("%s\n", AsciiUpperCase(reply.bytes.substr(at, 4)).c_str());
       }
+      if (reply.bytes.empty())
+        std::fprintf(stderr, "no airports are listed\n");
       return kSuccess;
     }
     bool add = arguments[0] == "add";
@@ -385,10 +397,11 @@ class Ctl {
     ProtocolReply reply = Client().Run(client_name_, add ? "SetArpt" : "DelArpt", payload);
     if (auto trouble = Trouble(reply))
       return Fail(*trouble);
-    std::fprintf(
-        stderr,
-        add ? "added %zu airports; reports follow within 15 minutes\n" : "removed %zu airports\n",
-        arguments.size() - 1);
+    std::string counted = Counted(arguments.size() - 1, "airport");
+    if (add)
+      std::fprintf(stderr, "added %s; reports follow within 15 minutes\n", counted.c_str());
+    else
+      std::fprintf(stderr, "removed %s\n", counted.c_str());
     return kSuccess;
   }
 
@@ -435,6 +448,34 @@ class Ctl {
       return Fail("cannot write the sample files into " + folder.string() + ": " + failure.what());
     }
     return kSuccess;
+  }
+
+  int Status() {
+    bool json = false;
+    for (const std::string& argument : options_.arguments) {
+      if (argument != "--json")
+        return Usage("status takes --json, not \"" + argument + "\"");
+      json = true;
+    }
+    ProtocolReply reply = Client().Run(client_name_, "GetStatus");
+    if (auto trouble = Trouble(reply))
+      return Fail(*trouble);
+    if (reply.bytes.empty()) {
+      return Fail(
+          NoReply("the server may be older than GetStatus, or its access list refuses this "
+                  "client"));
+    }
+    std::string error;
+    std::optional<StatusSummary> summary = ReadStatus(reply.bytes, error);
+    if (!summary)
+      return Fail("the server sent a malformed status: " + error);
+    if (json) {
+      std::fwrite(reply.bytes.data(), 1, reply.bytes.size(), stdout);
+    } else {
+      std::string text = summary->table;
+      std::fwrite(text.data(), 1, text.size(), stdout);
+    }
+    return summary->weather_failing ? kWeatherFailing : kSuccess;
   }
 
   const CtlOptions& options_;

@@ -23,6 +23,8 @@ const char* UsageText() {
          "  settings put FILE           replace the weather settings (metar.ini)\n"
          "  metar CODE                  print an airport's report file\n"
          "  sample DIR                  write sample flight data files into DIR\n"
+         "  status [--json]             the server's status, what is wrong first; exits 3\n"
+         "                              when the weather's last run failed\n"
          "\n"
          "-o - writes to standard output. HOST may be a name, an IPv4 or an IPv6 address;\n"
          "PORT defaults to 8010, NAME (sent to the server's log) to this host's name.\n";

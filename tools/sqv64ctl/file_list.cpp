@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "catalogue/header_record.h"
 #include "text/code_page.h"
@@ -11,22 +12,10 @@
 namespace sqv64::ctl {
 namespace {
 
+// A JSON string of the 8-bit text.
 std::string JsonText(const std::string& ansi) {
-  std::string out = "\"";
-  for (char c : AnsiToUtf8(ansi)) {
-    auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return nlohmann::json(AnsiToUtf8(ansi))
+      .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace

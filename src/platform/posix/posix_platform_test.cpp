@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,6 +61,25 @@ TEST_F(PosixPlatformTest, FoldersAreEntriesButNotFilesAndCannotBeOpened) {
                                FileCreation::kOpenExisting),
             nullptr);
   EXPECT_FALSE(platform_.FileExists(root_));
+}
+
+TEST_F(PosixPlatformTest, StampsTellPlainFilesAndChangeWithTheFile) {
+  EXPECT_EQ(platform_.StampOf(root_ + "access.txt"), std::nullopt);
+  folder_.Write("access.txt", "10.0.0.0/8 read\n");
+  std::optional<FileStamp> first = platform_.StampOf(root_ + "access.txt");
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->regular);
+  EXPECT_EQ(first->size, 16u);
+  EXPECT_EQ(platform_.StampOf(root_ + "access.txt"), first) << "unchanged";
+  folder_.Write("access.txt", "10.0.0.0/8 write\n");
+  EXPECT_NE(platform_.StampOf(root_ + "access.txt"), first);
+
+  std::filesystem::create_directory(folder_.path() / "folder");
+  ASSERT_TRUE(platform_.StampOf(root_ + "folder"));
+  EXPECT_FALSE(platform_.StampOf(root_ + "folder")->regular);
+  ASSERT_EQ(::mkfifo((folder_.path() / "pipe").c_str(), 0600), 0);
+  ASSERT_TRUE(platform_.StampOf(root_ + "pipe"));
+  EXPECT_FALSE(platform_.StampOf(root_ + "pipe")->regular);
 }
 
 TEST_F(PosixPlatformTest, FilesReadWriteAndReplace) {

@@ -81,6 +81,21 @@ TEST_F(WindowsPlatformTest, FoldersAndDevicesAreNotFilesOfTheStore) {
             nullptr);
 }
 
+TEST_F(WindowsPlatformTest, StampsTellPlainFilesAndChangeWithTheFile) {
+  EXPECT_EQ(platform_.StampOf(root_ + "access.txt"), std::nullopt);
+  folder_.Write("access.txt", "10.0.0.0/8 read\n");
+  std::optional<FileStamp> first = platform_.StampOf(root_ + "access.txt");
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->regular);
+  EXPECT_EQ(first->size, 16u);
+  EXPECT_EQ(platform_.StampOf(root_ + "ACCESS.TXT"), first) << "unchanged";
+  folder_.Write("access.txt", "10.0.0.0/8 write\n");
+  EXPECT_NE(platform_.StampOf(root_ + "access.txt"), first);
+  ASSERT_TRUE(platform_.CreateDirectory(root_ + "folder"));
+  ASSERT_TRUE(platform_.StampOf(root_ + "folder"));
+  EXPECT_FALSE(platform_.StampOf(root_ + "folder")->regular);
+}
+
 TEST_F(WindowsPlatformTest, FilesAreWrittenReadAndReplacedInOneStep) {
   auto file = Open("new.tmp", FileAccess::kWrite, FileShare::kNone, FileCreation::kCreateNew);
   ASSERT_NE(file, nullptr);

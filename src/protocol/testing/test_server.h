@@ -29,6 +29,10 @@ class RecordingWeather final : public WeatherCommands {
     Record("ReadWeatherFile", path);
     return weather_file;
   }
+  WeatherStatus Status() override {
+    Record("Status", {});
+    return status;
+  }
 
   // Every call so far, as "Name" or "Name:argument".
   std::vector<std::string> Calls() {
@@ -38,6 +42,7 @@ class RecordingWeather final : public WeatherCommands {
 
   std::string airports;
   std::optional<std::string> weather_file;
+  WeatherStatus status;
 
  private:
   void Record(std::string_view name, std::string_view argument) {
