@@ -1,5 +1,6 @@
 #include "protocol/data_file_commands.h"
 
+#include <asio/experimental/awaitable_operators.hpp>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,7 +14,8 @@
 namespace sqv64 {
 namespace {
 
-// Transfers move through buffers of this size, whatever the file's size.
+// Files the kernel cannot send move through buffers of this size, whatever
+// the file's size.
 constexpr std::size_t kTransferChunk = 256 * 1024;
 
 // Sends the catalogue batch by batch as the scan reads it, so that a large
@@ -25,6 +27,24 @@ asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan)
       co_await connection.Send(records);
     }
   }
+}
+
+// Saves arrive in chunks of this size: large enough that writing one costs
+// little besides the copy.
+constexpr std::size_t kSaveChunk = std::size_t{1} << 20;
+
+// Fills `buffer` with payload bytes; fewer only when the client has closed.
+asio::awaitable<std::size_t> ReceiveChunk(Connection& connection, std::vector<char>& buffer) {
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    std::size_t received =
+        co_await connection.ReceiveSome(buffer.data() + filled, buffer.size() - filled);
+    if (received == 0) {
+      break;
+    }
+    filled += received;
+  }
+  co_return filled;
 }
 
 }  // namespace
@@ -72,6 +92,14 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
   if (file == nullptr) {
     co_return;
   }
+  try {
+    if (co_await connection.SendFile(*file)) {
+      co_return;
+    }
+  } catch (const IoError&) {
+    co_return;
+  }
+  // A file the kernel cannot send goes through a buffer of ours.
   std::vector<char> chunk(kTransferChunk);
   bool sent_any = false;
   for (;;) {
@@ -94,22 +122,32 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
 
 asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& context,
                                       const RequestLine& request, const std::string& file_name) {
+  using namespace asio::experimental::awaitable_operators;
   // A refused name still has its payload received, discarded and logged.
   std::optional<std::string> target = SaveTargetName(file_name);
   StagedFile staged(context.folder);
-  std::vector<char> chunk(kTransferChunk);
-  std::uint64_t total = 0;
-  for (;;) {
-    // A reset or an idle client ends the command here; the staged file is
-    // removed and the old file stays as it was.
-    std::size_t received = co_await connection.ReceiveSome(chunk.data(), chunk.size());
-    if (received == 0) {
+  // While one chunk is written on a blocking-work thread, the next one
+  // arrives into the other buffer.
+  std::vector<char> arriving(kSaveChunk);
+  std::vector<char> writing(kSaveChunk);
+  auto write = [&](std::size_t size) -> asio::awaitable<void> {
+    if (target) {
+      co_await connection.Blocking([&] { staged.Write(std::string_view(writing.data(), size)); });
+    }
+  };
+  // A reset or an idle client ends the command here; the staged file is
+  // removed and the old file stays as it was.
+  std::size_t received = co_await ReceiveChunk(connection, arriving);
+  std::uint64_t total = received;
+  while (received > 0) {
+    std::swap(arriving, writing);
+    if (received < kSaveChunk) {
+      co_await write(received);  // the client has closed: this was the last
       break;
     }
+    std::size_t written = received;
+    received = co_await (write(written) && ReceiveChunk(connection, arriving));
     total += received;
-    if (target) {
-      co_await connection.Blocking([&] { staged.Write(std::string_view(chunk.data(), received)); });
-    }
   }
   if (total == 0) {
     co_return;

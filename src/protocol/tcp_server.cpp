@@ -8,10 +8,19 @@ constexpr int kListenBacklog = 15;
 }  // namespace
 
 TcpServer::TcpServer(TcpServerOptions options, Handler handler)
-    : options_(options),
-      handler_(std::move(handler)),
-      blocking_(options.blocking_threads),
-      keep_running_(asio::make_work_guard(network_)) {}
+    : options_(options), handler_(std::move(handler)), blocking_(options.blocking_threads) {
+  for (unsigned i = 0; i < std::max(1u, options_.network_threads); ++i) {
+    // Each loop is run by one thread.
+    networks_.push_back(std::make_unique<asio::io_context>(1));
+    keep_running_.push_back(asio::make_work_guard(*networks_.back()));
+  }
+}
+
+asio::io_context& TcpServer::NextNetwork() {
+  asio::io_context& network = *networks_[next_network_];
+  next_network_ = (next_network_ + 1) % networks_.size();
+  return network;
+}
 
 TcpServer::~TcpServer() {
   Stop();
@@ -25,7 +34,8 @@ void TcpServer::Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::e
 
 void TcpServer::Start(std::uint16_t port) {
   using asio::ip::tcp;
-  auto ipv4 = std::make_unique<tcp::acceptor>(network_);
+  asio::io_context& accepting = *networks_.front();
+  auto ipv4 = std::make_unique<tcp::acceptor>(accepting);
   ipv4->open(tcp::v4());
   Listen(*ipv4, tcp::endpoint(tcp::v4(), port));
   port_ = ipv4->local_endpoint().port();
@@ -33,7 +43,7 @@ void TcpServer::Start(std::uint16_t port) {
 
   // A host without IPv6 cannot open the socket; one with it listens on the
   // same port for IPv6 only, beside the IPv4 socket.
-  auto ipv6 = std::make_unique<tcp::acceptor>(network_);
+  auto ipv6 = std::make_unique<tcp::acceptor>(accepting);
   asio::error_code no_ipv6;
   ipv6->open(tcp::v6(), no_ipv6);
   if (!no_ipv6) {
@@ -43,11 +53,11 @@ void TcpServer::Start(std::uint16_t port) {
   }
 
   for (auto& acceptor : acceptors_) {
-    asio::co_spawn(network_, Accept(*acceptor), asio::detached);
+    asio::co_spawn(accepting, Accept(*acceptor), asio::detached);
   }
   started_ = true;
-  for (unsigned i = 0; i < std::max(1u, options_.network_threads); ++i) {
-    threads_.emplace_back([this] { network_.run(); });
+  for (auto& network : networks_) {
+    threads_.emplace_back([&network = *network] { network.run(); });
   }
 }
 
@@ -58,10 +68,10 @@ asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor) {
   for (;;) {
     asio::error_code error;
     asio::ip::tcp::socket socket = co_await acceptor.async_accept(
-        asio::make_strand(network_), asio::redirect_error(asio::use_awaitable, error));
+        NextNetwork(), asio::redirect_error(asio::use_awaitable, error));
     while (!error) {
       Admit(std::move(socket));
-      socket = acceptor.accept(asio::make_strand(network_), error);
+      socket = acceptor.accept(NextNetwork(), error);
     }
     if (error == asio::error::would_block || error == asio::error::try_again) {
       continue;
@@ -96,7 +106,12 @@ asio::awaitable<void> TcpServer::Serve(std::shared_ptr<Connection> connection) {
   try {
     co_await handler_(*connection);
   } catch (...) {
-    // A command that fails is abandoned: the client gets no reply.
+    // A command that fails is abandoned: the client gets no reply, and one
+    // whose reply was cut (a client that took nothing for the idle time-out,
+    // say) sees a reset, never a normal end.
+    if (connection->ReplyStarted()) {
+      connection->Reset();
+    }
   }
   connection->Close();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -111,7 +126,7 @@ void TcpServer::Stop() {
     return;
   }
   started_ = false;
-  asio::post(network_, [this] {
+  asio::post(*networks_.front(), [this] {
     for (auto& acceptor : acceptors_) {
       asio::error_code ignored;
       acceptor->close(ignored);
@@ -125,8 +140,10 @@ void TcpServer::Stop() {
     }
     all_closed_.wait(lock, [this] { return connections_.empty(); });
   }
-  keep_running_.reset();
-  network_.stop();
+  keep_running_.clear();
+  for (auto& network : networks_) {
+    network->stop();
+  }
   for (auto& thread : threads_) {
     thread.join();
   }

@@ -1,8 +1,9 @@
 // The server's TCP listener: every IPv4 address and, where the host has
 // IPv6, every IPv6 address of one port (listen backlog 15), one coroutine
-// per accepted connection. Connections wait on the network without holding a
-// thread, so thousands of idle clients cost only memory; blocking file work
-// runs on a separate pool of threads (Connection::Blocking).
+// per accepted connection, handed to the network threads in turn.
+// Connections wait on the network without holding a thread, so thousands of
+// idle clients cost only memory; blocking file work runs on a separate pool
+// of threads (Connection::Blocking).
 //
 // Thread safety: Start and Stop are called from one thread (the service
 // thread); the handler runs on the network threads, one coroutine per
@@ -59,11 +60,18 @@ class TcpServer {
   void Admit(asio::ip::tcp::socket socket);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> connection);
 
+  // The network thread that serves the next accepted connection.
+  asio::io_context& NextNetwork();
+
   TcpServerOptions options_;
   Handler handler_;
-  asio::io_context network_;
+  // One event loop per network thread, each serving its connections alone,
+  // so that a connection's work never crosses threads or needs a strand.
+  // The first one also accepts.
+  std::vector<std::unique_ptr<asio::io_context>> networks_;
+  std::size_t next_network_ = 0;  // used by the accepting loop only
   asio::thread_pool blocking_;
-  asio::executor_work_guard<asio::io_context::executor_type> keep_running_;
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> keep_running_;
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors_;
   std::vector<std::thread> threads_;
   std::uint16_t port_ = 0;

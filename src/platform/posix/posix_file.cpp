@@ -1,10 +1,15 @@
 #include "platform/posix/posix_file.h"
 
 #include <fcntl.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <string>
 
 namespace sqv64::platform {
@@ -126,6 +131,40 @@ void PosixFile::Close() {
   descriptor_ = -1;
   if (descriptor >= 0 && ::close(descriptor) != 0)
     ThrowIoError();
+}
+
+SocketSend PosixFile::SendToSocket(NativeSocket socket, std::size_t size) {
+#if defined(__linux__)
+  // sendfile has no MSG_NOSIGNAL: a client that resets must not end the
+  // process with SIGPIPE.
+  static std::once_flag ignore_broken_pipes;
+  std::call_once(ignore_broken_pipes, [] { std::signal(SIGPIPE, SIG_IGN); });
+  for (;;) {
+    ssize_t sent = ::sendfile(static_cast<int>(socket), descriptor_, nullptr, size);
+    if (sent > 0)
+      return {SocketSend::Outcome::kSent, static_cast<std::size_t>(sent)};
+    if (sent == 0)
+      return {SocketSend::Outcome::kEndOfFile, 0};
+    switch (errno) {
+      case EINTR:
+        continue;
+      case EAGAIN:
+        return {SocketSend::Outcome::kSocketFull, 0};
+      case EINVAL:
+      case ENOSYS:
+      case EOPNOTSUPP:
+        // A file system or socket that sendfile cannot serve; nothing went
+        // out on this call.
+        return {SocketSend::Outcome::kUnsupported, 0};
+      default:
+        ThrowIoError();
+    }
+  }
+#else
+  (void)socket;
+  (void)size;
+  return {};
+#endif
 }
 
 }  // namespace sqv64::platform

@@ -23,6 +23,7 @@ class PosixFile final : public File {
   void SeekToEnd() override;
   void Sync() override;
   void Close() override;
+  SocketSend SendToSocket(NativeSocket socket, std::size_t size) override;
 
  private:
   int descriptor_;
