@@ -43,8 +43,9 @@ class CatalogueScan {
   CatalogueScan& operator=(const CatalogueScan&) = delete;
 
   // Reads the next batch of files and sets `records` to the records of the
-  // readable ones, numbered on from the batches before; they stay valid
-  // until the next call. False once every file has been read.
+  // readable ones, numbered on from the batches before. They stay valid
+  // until the second call after this one, so that a batch can be sent while
+  // the next one is read. False once every file has been read.
   bool ReadNextBatch(std::string_view& records);
 
  private:
@@ -54,8 +55,10 @@ class CatalogueScan {
   std::vector<std::string> names_;  // in list order
   std::size_t next_file_ = 0;
   std::uint32_t next_index_ = 0;
-  // The batch's records, read straight into their places.
-  std::vector<HeaderRecord> records_;
+  // The records of the last two batches, read straight into their places;
+  // the batches take turns.
+  std::vector<HeaderRecord> records_[2];
+  std::size_t batches_read_ = 0;
   // One per reading thread, kept from batch to batch.
   std::vector<std::unique_ptr<DataFileReader>> readers_;
 };

@@ -19,13 +19,18 @@ namespace {
 constexpr std::size_t kTransferChunk = 256 * 1024;
 
 // Sends the catalogue batch by batch as the scan reads it, so that a large
-// store is never held whole.
+// store is never held whole; each batch goes out while the next is read.
 asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan) {
-  std::string_view records;
-  while (co_await connection.Blocking([&] { return scan.ReadNextBatch(records); })) {
-    if (!records.empty()) {
-      co_await connection.Send(records);
-    }
+  using namespace asio::experimental::awaitable_operators;
+  std::string_view sending;
+  bool more = co_await connection.Blocking([&] { return scan.ReadNextBatch(sending); });
+  while (more) {
+    std::string_view next;
+    auto read_next = [&]() -> asio::awaitable<bool> {
+      co_return co_await connection.Blocking([&] { return scan.ReadNextBatch(next); });
+    };
+    more = co_await (connection.Send(sending) && read_next());
+    sending = next;
   }
 }
 
