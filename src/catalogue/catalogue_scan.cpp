@@ -163,6 +163,7 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
       kBatchFiles);
   while (readers_.size() < threads) {
     readers_.push_back(std::make_unique<DataFileReader>());
+    readers_.back()->UseCache(SharedCompressedRecordCache(), folder_.path());
   }
   {
     std::vector<std::jthread> helpers;

@@ -11,7 +11,8 @@
 // A CatalogueScan hands the records over batch by batch, so that a server
 // sends each batch as soon as it is read and never holds the whole
 // catalogue of a large store. A large batch is read on as many threads as
-// the machine has cores.
+// the machine has cores. Compressed files that have not changed since an
+// earlier scan are taken from SharedCompressedRecordCache.
 //
 // Thread safety: every scan keeps its own state, so any number of scans may
 // run at once on any threads. One scan is used by one thread at a time.

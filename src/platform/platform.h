@@ -56,6 +56,22 @@ struct SocketSend {
   std::size_t bytes = 0;
 };
 
+// One state of a file, as the file system tells it: which file it is on its
+// volume, its size, and when its content and its entry last changed. A file
+// whose stamp is unchanged has, as far as the system can tell, the same
+// content. `settled` is set when the last change lies far enough back (two
+// seconds) that a change within the file times' granularity would have
+// shown in them.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t identity = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the system's own units
+  std::int64_t changed = 0;
+  bool settled = false;
+  bool operator==(const FileStamp&) const = default;
+};
+
 enum class FileCreation {
   kOpenExisting,  // fails when there is no file
   kCreateAlways,  // creates the file or truncates the one there
@@ -89,6 +105,9 @@ class File {
   // kUnsupported; the caller then reads and sends them itself. On POSIX the
   // process ignores SIGPIPE from the first call on.
   virtual SocketSend SendToSocket(NativeSocket /*socket*/, std::size_t /*size*/) { return {}; }
+  // The file's stamp as of its opening; nullopt where the system cannot
+  // tell it.
+  virtual std::optional<FileStamp> Stamp() { return std::nullopt; }
 };
 
 // An open folder, through which its files are opened by name, without the

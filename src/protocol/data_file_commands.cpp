@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
+#include "catalogue/compressed_record_cache.h"
 #include "protocol/file_name_rules.h"
 #include "storage/staged_file.h"
 
@@ -160,7 +161,9 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
   co_await connection.Blocking([&] {
     context.log.LogCommand(request.command_text, request.client_name);
     if (target) {
-      staged.CommitAs(context.folder.PathOf(*target));
+      std::string path = context.folder.PathOf(*target);
+      staged.CommitAs(path);
+      SharedCompressedRecordCache().Forget(path);
     }
   });
 }
@@ -177,6 +180,7 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
         if (!system.FileExists(path) || !system.DeleteFile(path)) {
           return nullptr;
         }
+        SharedCompressedRecordCache().Forget(path);
         context.log.LogCommand(request.command_text, request.client_name);
         return std::make_unique<CatalogueScan>(context.folder);
       });

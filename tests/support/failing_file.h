@@ -1,7 +1,8 @@
 // A File that passes everything to a real one, but can refuse to be sent by
-// the kernel (so that the buffered path runs) and can fail with an IoError
-// once a given number of bytes has been read or sent: the disk error in the
-// middle of a transfer that tests cannot get from a real disk.
+// the kernel (so that the buffered path runs), can fail with an IoError
+// once a given number of bytes has been read or sent (the disk error in the
+// middle of a transfer that tests cannot get from a real disk), and can
+// tell a stamp of the test's choice.
 //
 // Thread safety: as File, one thread at a time.
 #pragma once
@@ -16,8 +17,9 @@
 namespace sqv64::testing_support {
 
 struct FileFaults {
-  bool kernel_send = true;                  // false: SendToSocket is unsupported
-  std::optional<std::uint64_t> fail_after;  // bytes read or sent before the IoError
+  bool kernel_send = true;                        // false: SendToSocket is unsupported
+  std::optional<std::uint64_t> fail_after;        // bytes read or sent before the IoError
+  std::optional<platform::FileStamp> stamp = {};  // told instead of the real one
 };
 
 class FailingFile final : public platform::File {
@@ -36,6 +38,9 @@ class FailingFile final : public platform::File {
   void SeekToEnd() override { real_->SeekToEnd(); }
   void Sync() override { real_->Sync(); }
   void Close() override { real_->Close(); }
+  std::optional<platform::FileStamp> Stamp() override {
+    return faults_.stamp ? faults_.stamp : real_->Stamp();
+  }
   platform::SocketSend SendToSocket(platform::NativeSocket socket, std::size_t size) override {
     if (!faults_.kernel_send)
       return {};

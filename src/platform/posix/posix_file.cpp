@@ -5,6 +5,7 @@
 #include <sys/sendfile.h>
 #endif
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -56,12 +57,27 @@ std::unique_ptr<File> AdoptOpenedFile(int descriptor) {
     ::close(descriptor);
     return nullptr;
   }
-  // The size comes with the check, which saves asking for it again.
-  return std::make_unique<PosixFile>(descriptor, static_cast<std::uint64_t>(status.st_size));
+  // The size and stamp come with the check, which saves asking again.
+  auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+  };
+  FileStamp stamp;
+  stamp.volume = static_cast<std::uint64_t>(status.st_dev);
+  stamp.identity = static_cast<std::uint64_t>(status.st_ino);
+  stamp.size = static_cast<std::uint64_t>(status.st_size);
+  stamp.modified = nanoseconds(status.st_mtim);
+  stamp.changed = nanoseconds(status.st_ctim);
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  constexpr std::int64_t kSettledAfter = 2'000'000'000;
+  stamp.settled = nanoseconds(now) - stamp.changed > kSettledAfter &&
+                  nanoseconds(now) - stamp.modified > kSettledAfter;
+  return std::make_unique<PosixFile>(descriptor, stamp.size, stamp);
 }
 
-PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open)
-    : descriptor_(descriptor), known_size_(size_at_open) {}
+PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open,
+                     std::optional<FileStamp> stamp_at_open)
+    : descriptor_(descriptor), known_size_(size_at_open), stamp_(stamp_at_open) {}
 
 PosixFile::~PosixFile() {
   if (descriptor_ >= 0) {
