@@ -10,8 +10,9 @@
 //
 // A CatalogueScan hands the records over batch by batch, so that a server
 // sends each batch as soon as it is read and never holds the whole
-// catalogue of a large store. A large batch is read on as many threads as
-// the machine has cores. Compressed files that have not changed since an
+// catalogue of a large store. Batches are small, so that the first goes out
+// early and a scan holds little memory; a batch large enough is read on as
+// many threads as the machine has cores. Compressed files that have not changed since an
 // earlier scan are taken from SharedCompressedRecordCache.
 //
 // Thread safety: every scan keeps its own state, so any number of scans may
@@ -34,7 +35,7 @@ namespace sqv64 {
 class CatalogueScan {
  public:
   // Files read in one batch, at most.
-  static constexpr std::size_t kBatchFiles = 1024;
+  static constexpr std::size_t kBatchFiles = 256;
 
   // Enumerates the data files of the folder; none is read yet. The folder
   // must outlive the scan.
