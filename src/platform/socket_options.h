@@ -14,4 +14,9 @@ namespace sqv64::platform {
 // has no such option.
 void HoldPartialSegments(NativeSocket socket, bool hold);
 
+// Lets several sockets that all ask for it listen on one port, the system
+// spreading new connections among them; call it before binding. False, with
+// nothing changed, where the system cannot do so.
+bool ShareListeningPort(NativeSocket socket);
+
 }  // namespace sqv64::platform

@@ -1,5 +1,7 @@
 #include "protocol/tcp_server.h"
 
+#include "platform/socket_options.h"
+
 namespace sqv64 {
 namespace {
 
@@ -26,34 +28,58 @@ TcpServer::~TcpServer() {
   Stop();
 }
 
-void TcpServer::Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint) {
-  acceptor.set_option(asio::socket_base::reuse_address(true));
-  acceptor.bind(endpoint);
-  acceptor.listen(kListenBacklog);
+bool TcpServer::Listen(asio::io_context& network, const asio::ip::tcp::endpoint& endpoint,
+                       bool shared) {
+  auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(network);
+  acceptor->open(endpoint.protocol());
+  if (shared && !platform::ShareListeningPort(acceptor->native_handle())) {
+    return false;
+  }
+  if (endpoint.address().is_v6()) {
+    acceptor->set_option(asio::ip::v6_only(true));
+  }
+  acceptor->set_option(asio::socket_base::reuse_address(true));
+  acceptor->bind(endpoint);
+  acceptor->listen(kListenBacklog);
+  acceptors_.push_back(std::move(acceptor));
+  return true;
 }
 
 void TcpServer::Start(std::uint16_t port) {
   using asio::ip::tcp;
-  asio::io_context& accepting = *networks_.front();
-  auto ipv4 = std::make_unique<tcp::acceptor>(accepting);
-  ipv4->open(tcp::v4());
-  Listen(*ipv4, tcp::endpoint(tcp::v4(), port));
-  port_ = ipv4->local_endpoint().port();
-  acceptors_.push_back(std::move(ipv4));
+  {
+    // A port already taken fails here, even by a process that would share
+    // it: the sockets below share the port only among themselves.
+    tcp::acceptor probe(*networks_.front());
+    probe.open(tcp::v4());
+    probe.set_option(asio::socket_base::reuse_address(true));
+    probe.bind(tcp::endpoint(tcp::v4(), port));
+    port_ = probe.local_endpoint().port();
+  }
+  bool shared =
+      networks_.size() > 1 && Listen(*networks_.front(), tcp::endpoint(tcp::v4(), port_), true);
+  if (!shared) {
+    Listen(*networks_.front(), tcp::endpoint(tcp::v4(), port_), false);
+  }
+  for (std::size_t i = 1; shared && i < networks_.size(); ++i) {
+    Listen(*networks_[i], tcp::endpoint(tcp::v4(), port_), true);
+  }
 
   // A host without IPv6 cannot open the socket; one with it listens on the
-  // same port for IPv6 only, beside the IPv4 socket.
-  auto ipv6 = std::make_unique<tcp::acceptor>(accepting);
-  asio::error_code no_ipv6;
-  ipv6->open(tcp::v6(), no_ipv6);
-  if (!no_ipv6) {
-    ipv6->set_option(asio::ip::v6_only(true));
-    Listen(*ipv6, tcp::endpoint(tcp::v6(), port_));
-    acceptors_.push_back(std::move(ipv6));
+  // same port for IPv6 only, beside the IPv4 sockets.
+  {
+    asio::ip::tcp::socket probe(*networks_.front());
+    asio::error_code no_ipv6;
+    probe.open(tcp::v6(), no_ipv6);
+    if (!no_ipv6) {
+      for (std::size_t i = 0; i < (shared ? networks_.size() : 1); ++i) {
+        Listen(*networks_[i], tcp::endpoint(tcp::v6(), port_), shared);
+      }
+    }
   }
 
   for (auto& acceptor : acceptors_) {
-    asio::co_spawn(accepting, Accept(*acceptor), asio::detached);
+    asio::co_spawn(acceptor->get_executor(), Accept(*acceptor, !shared), asio::detached);
   }
   started_ = true;
   for (auto& network : networks_) {
@@ -61,17 +87,19 @@ void TcpServer::Start(std::uint16_t port) {
   }
 }
 
-asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor) {
+asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor, bool spread) {
+  auto& own = static_cast<asio::io_context&>(acceptor.get_executor().context());
+  auto target = [&]() -> asio::io_context& { return spread ? NextNetwork() : own; };
   // The listen queue is short, so every wake-up takes all the connections
   // that are waiting before it waits again.
   acceptor.non_blocking(true);
   for (;;) {
     asio::error_code error;
-    asio::ip::tcp::socket socket = co_await acceptor.async_accept(
-        NextNetwork(), asio::redirect_error(asio::use_awaitable, error));
+    asio::ip::tcp::socket socket =
+        co_await acceptor.async_accept(target(), asio::redirect_error(asio::use_awaitable, error));
     while (!error) {
       Admit(std::move(socket));
-      socket = acceptor.accept(NextNetwork(), error);
+      socket = acceptor.accept(target(), error);
     }
     if (error == asio::error::would_block || error == asio::error::try_again) {
       continue;
@@ -126,12 +154,12 @@ void TcpServer::Stop() {
     return;
   }
   started_ = false;
-  asio::post(*networks_.front(), [this] {
-    for (auto& acceptor : acceptors_) {
+  for (auto& acceptor : acceptors_) {
+    asio::post(acceptor->get_executor(), [&acceptor = *acceptor] {
       asio::error_code ignored;
-      acceptor->close(ignored);
-    }
-  });
+      acceptor.close(ignored);
+    });
+  }
   {
     std::unique_lock<std::mutex> lock(mutex_);
     stopping_ = true;

@@ -54,8 +54,11 @@ class TcpServer {
   std::uint16_t port() const { return port_; }
 
  private:
-  void Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint);
-  asio::awaitable<void> Accept(asio::ip::tcp::acceptor& acceptor);
+  // Opens a listening socket on `network`; false when it could not share
+  // the port with the others (then it is not opened).
+  bool Listen(asio::io_context& network, const asio::ip::tcp::endpoint& endpoint, bool shared);
+  // Accepts onto the acceptor's own network thread, or onto each in turn.
+  asio::awaitable<void> Accept(asio::ip::tcp::acceptor& acceptor, bool spread);
   // Gives an accepted socket its connection and starts serving it.
   void Admit(asio::ip::tcp::socket socket);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> connection);
@@ -67,7 +70,9 @@ class TcpServer {
   Handler handler_;
   // One event loop per network thread, each serving its connections alone,
   // so that a connection's work never crosses threads or needs a strand.
-  // The first one also accepts.
+  // Where the system can spread connections over several listening sockets
+  // of one port, each loop accepts its own; otherwise the first accepts and
+  // hands connections to the loops in turn.
   std::vector<std::unique_ptr<asio::io_context>> networks_;
   std::size_t next_network_ = 0;  // used by the accepting loop only
   asio::thread_pool blocking_;

@@ -17,4 +17,15 @@ void HoldPartialSegments(NativeSocket socket, bool hold) {
 #endif
 }
 
+bool ShareListeningPort(NativeSocket socket) {
+#if defined(SO_REUSEPORT)
+  int value = 1;
+  return ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEPORT, &value, sizeof value) ==
+         0;
+#else
+  (void)socket;
+  return false;
+#endif
+}
+
 }  // namespace sqv64::platform
