@@ -80,8 +80,11 @@ quietly wineserver -p || fail "wineserver -p"
 # - DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile: a
 #   socket closed with a zero linger time inside a Wine process does not
 #   reach the server as a reset.
+# - the fetches that must end in a reset (a read error after the first bytes,
+#   a client that takes nothing): for the same reason, the client does not
+#   reliably see the server's reset.
 declare -A excluded=(
-  [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile"
+  [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile:*FetchPaths.AReadErrorAfterTheFirstBytesResetsTheConnection*:DataFileCommands.AClientThatTakesNothingIsCutAfterTheIdleTimeWithAReset"
 )
 unit_tests=(platform_tests text_tests storage_tests service_tests protocol_tests
   catalogue_tests catalogue_concurrency_tests metar_tests metar_network_tests)

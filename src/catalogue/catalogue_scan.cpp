@@ -142,8 +142,9 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
   // Every file of the batch has its place, so the files can be read on
   // several threads at once; the places of unreadable files are closed up
   // afterwards.
-  if (records_.size() < count) {
-    records_.resize(count);
+  std::vector<HeaderRecord>& batch = records_[batches_read_++ % 2];
+  if (batch.size() < count) {
+    batch.resize(count);
   }
   std::vector<char> readable(count, 0);
   std::atomic<std::size_t> next{0};
@@ -152,8 +153,8 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
       const std::string& name = names_[first + i];
       bool read = false;
       try {
-        read = opened_folder_ ? reader.Read(*opened_folder_, name, records_[i])
-                              : reader.Read(folder_, name, records_[i]);
+        read = opened_folder_ ? reader.Read(*opened_folder_, name, batch[i])
+                              : reader.Read(folder_, name, batch[i]);
       } catch (const std::exception&) {
         // Out of memory, say: the file is left out, and the helper thread
         // that read it does not end the process.
@@ -166,6 +167,7 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
       kBatchFiles);
   while (readers_.size() < threads) {
     readers_.push_back(std::make_unique<DataFileReader>());
+    readers_.back()->UseCache(SharedCompressedRecordCache(), folder_.path());
   }
   {
     std::vector<std::jthread> helpers;
@@ -181,13 +183,12 @@ bool CatalogueScan::ReadNextBatch(std::string_view& records) {
       continue;
     }
     if (kept != i) {
-      records_[kept] = records_[i];
+      batch[kept] = batch[i];
     }
-    records_[kept].SetUint32At(kListIndexOffset, next_index_++);
+    batch[kept].SetUint32At(kListIndexOffset, next_index_++);
     ++kept;
   }
-  records =
-      std::string_view(reinterpret_cast<const char*>(records_.data()), kept * kHeaderRecordSize);
+  records = std::string_view(reinterpret_cast<const char*>(batch.data()), kept * kHeaderRecordSize);
   return true;
 }
 

@@ -10,8 +10,10 @@
 //
 // A CatalogueScan hands the records over batch by batch, so that a server
 // sends each batch as soon as it is read and never holds the whole
-// catalogue of a large store. A large batch is read on as many threads as
-// the machine has cores.
+// catalogue of a large store. Batches are small, so that the first goes out
+// early and a scan holds little memory; a batch large enough is read on as
+// many threads as the machine has cores. Compressed files that have not changed since an
+// earlier scan are taken from SharedCompressedRecordCache.
 //
 // Thread safety: every scan keeps its own state, so any number of scans may
 // run at once on any threads. One scan is used by one thread at a time.
@@ -37,7 +39,7 @@ std::size_t CountDataFiles(const WorkingFolder& folder);
 class CatalogueScan {
  public:
   // Files read in one batch, at most.
-  static constexpr std::size_t kBatchFiles = 1024;
+  static constexpr std::size_t kBatchFiles = 256;
 
   // Enumerates the data files of the folder; none is read yet. The folder
   // must outlive the scan.
@@ -47,8 +49,9 @@ class CatalogueScan {
   CatalogueScan& operator=(const CatalogueScan&) = delete;
 
   // Reads the next batch of files and sets `records` to the records of the
-  // readable ones, numbered on from the batches before; they stay valid
-  // until the next call. False once every file has been read.
+  // readable ones, numbered on from the batches before. They stay valid
+  // until the second call after this one, so that a batch can be sent while
+  // the next one is read. False once every file has been read.
   bool ReadNextBatch(std::string_view& records);
 
  private:
@@ -58,8 +61,10 @@ class CatalogueScan {
   std::vector<std::string> names_;  // in list order
   std::size_t next_file_ = 0;
   std::uint32_t next_index_ = 0;
-  // The batch's records, read straight into their places.
-  std::vector<HeaderRecord> records_;
+  // The records of the last two batches, read straight into their places;
+  // the batches take turns.
+  std::vector<HeaderRecord> records_[2];
+  std::size_t batches_read_ = 0;
   // One per reading thread, kept from batch to batch.
   std::vector<std::unique_ptr<DataFileReader>> readers_;
 };

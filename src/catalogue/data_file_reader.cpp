@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "catalogue/size_text.h"
 #include "catalogue/xml_header_reader.h"
@@ -190,6 +192,15 @@ bool DataFileReader::ReadOpened(std::unique_ptr<File> file, std::string_view nam
     return false;
   }
   bool compressed = IsCompressedName(name);
+  std::optional<platform::FileStamp> stamp;
+  std::string path;
+  if (compressed && cache_ != nullptr) {
+    stamp = file->Stamp();
+    path = cache_folder_ + std::string(name);
+    if (stamp && cache_->Find(path, *stamp, record)) {
+      return true;
+    }
+  }
   try {
     if (compressed && tools_ == nullptr) {
       tools_ = std::make_unique<Tools>();
@@ -200,7 +211,18 @@ bool DataFileReader::ReadOpened(std::unique_ptr<File> file, std::string_view nam
   } catch (const platform::IoError&) {
     return false;  // a file that cannot be read is left out like any other
   }
-  return WriteListName(record, name);
+  if (!WriteListName(record, name)) {
+    return false;
+  }
+  if (stamp) {
+    cache_->Store(path, *stamp, record);
+  }
+  return true;
+}
+
+void DataFileReader::UseCache(CompressedRecordCache& cache, std::string folder_path) {
+  cache_ = &cache;
+  cache_folder_ = std::move(folder_path);
 }
 
 }  // namespace sqv64

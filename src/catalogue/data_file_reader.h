@@ -18,8 +18,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
+#include "catalogue/compressed_record_cache.h"
 #include "catalogue/header_record.h"
 #include "platform/platform.h"
 #include "storage/working_folder.h"
@@ -45,12 +47,20 @@ class DataFileReader {
   // As ReadDataFile, for the file `name` of an opened folder.
   bool Read(platform::Folder& folder, std::string_view name, HeaderRecord& record);
 
+  // From now on, compressed files of the folder `folder_path` whose stamp
+  // has not changed are taken from `cache` instead of being inflated and
+  // parsed again, and those read are kept there. The cache must outlive the
+  // reader.
+  void UseCache(CompressedRecordCache& cache, std::string folder_path);
+
  private:
   bool ReadOpened(std::unique_ptr<platform::File> file, std::string_view name,
                   HeaderRecord& record);
 
   struct Tools;
   std::unique_ptr<Tools> tools_;  // made for the first compressed file
+  CompressedRecordCache* cache_ = nullptr;
+  std::string cache_folder_;
 };
 
 }  // namespace sqv64

@@ -268,3 +268,91 @@ TEST_F(DataFileReaderTest, RefusesHeadersLargerThan64MiB) {
 
 }  // namespace
 }  // namespace sqv64
+
+namespace sqv64 {
+namespace {
+
+// A reader with a cache serves an unchanged compressed file from it, and
+// reads it again as soon as anything of its stamp differs; plain files and
+// unsettled stamps never go through the cache.
+class CachedReading : public DataFileReaderTest {
+ protected:
+  std::optional<HeaderRecord> ReadWithCache(const std::string& name,
+                                            std::optional<platform::FileStamp> stamp) {
+    platform_.SetFileFaults(folder_.PathOf(name), {true, std::nullopt, stamp});
+    HeaderRecord record;
+    if (!reader_.Read(folder_, name, record))
+      return std::nullopt;
+    return record;
+  }
+  static std::string TypeIn(const std::optional<HeaderRecord>& record) {
+    return record ? GetItemValue(*record, 1) : "(not listed)";
+  }
+  static std::string CompressedOfType(const std::string& type) {
+    XmlHeaderDescription header;
+    header.items = {{"Type", type, {}}};
+    return Compressed(header);
+  }
+
+  void SetUp() override { reader_.UseCache(cache_, folder_.path()); }
+
+  CompressedRecordCache cache_;
+  DataFileReader reader_;
+};
+
+platform::FileStamp SettledStamp() {
+  platform::FileStamp stamp;
+  stamp.volume = 1;
+  stamp.identity = 2;
+  stamp.size = 3;
+  stamp.modified = 4;
+  stamp.changed = 5;
+  stamp.settled = true;
+  return stamp;
+}
+
+TEST_F(CachedReading, AnUnchangedFileComesFromTheCacheAndAnyChangeReadsItAgain) {
+  Write("c.quvx", CompressedOfType("Tu-154M"));
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", SettledStamp())), "Tu-154M");
+  // New content under the same stamp: the kept record is served.
+  Write("c.quvx", CompressedOfType("Il-62M"));
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", SettledStamp())), "Tu-154M");
+
+  using Change = void (*)(platform::FileStamp&);
+  const Change changes[] = {
+      [](platform::FileStamp& s) { ++s.volume; },  [](platform::FileStamp& s) { ++s.identity; },
+      [](platform::FileStamp& s) { ++s.size; },    [](platform::FileStamp& s) { ++s.modified; },
+      [](platform::FileStamp& s) { ++s.changed; },
+  };
+  int type = 0;
+  for (Change change : changes) {
+    std::string now = "Type " + std::to_string(++type);
+    Write("c.quvx", CompressedOfType(now));
+    platform::FileStamp stamp = SettledStamp();
+    change(stamp);
+    EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", stamp)), now) << "change " << type;
+    // The record read under the new stamp is the one kept from now on.
+    EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", stamp)), now) << "change " << type;
+  }
+}
+
+TEST_F(CachedReading, UnsettledStampsAndPlainFilesAreAlwaysReadFromTheFile) {
+  platform::FileStamp fresh = SettledStamp();
+  fresh.settled = false;
+  Write("c.quvx", CompressedOfType("Tu-154M"));
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", fresh)), "Tu-154M");
+  Write("c.quvx", CompressedOfType("Il-62M"));
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", fresh)), "Il-62M");
+  EXPECT_EQ(cache_.HeldBytes(), 0u);
+
+  Write("p.quv", fixtures::PlainFileBytes(PlainFile()));
+  EXPECT_EQ(TypeIn(ReadWithCache("p.quv", SettledStamp())), "Tu-154M");
+  EXPECT_EQ(cache_.HeldBytes(), 0u);
+  // A file that is gone is not listed, whatever was kept for it.
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", SettledStamp())), "Il-62M");
+  std::filesystem::remove(folder_path_.path() / "c.quvx");
+  EXPECT_EQ(TypeIn(ReadWithCache("c.quvx", SettledStamp())), "(not listed)");
+}
+
+}  // namespace
+}  // namespace sqv64

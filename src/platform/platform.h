@@ -15,6 +15,7 @@
 // Thread safety: every member may be called from any thread at once.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +39,38 @@ enum class FileAccess { kRead, kWrite, kReadWrite };
 // enforces it for every process; POSIX has no mandatory share modes and
 // ignores it.
 enum class FileShare { kNone, kRead, kReadWrite };
+
+// A connected stream socket as the operating system knows it: a descriptor
+// on POSIX, a SOCKET on Windows.
+using NativeSocket = std::intptr_t;
+
+// What one File::SendToSocket call did.
+struct SocketSend {
+  enum class Outcome {
+    kSent,         // `bytes` (at least one) went out
+    kEndOfFile,    // the position is at the end of the file
+    kSocketFull,   // the socket takes nothing now; wait until it can write
+    kUnsupported,  // this file or socket cannot send this way; nothing went out
+  };
+  Outcome outcome = Outcome::kUnsupported;
+  std::size_t bytes = 0;
+};
+
+// One state of a file, as the file system tells it: which file it is on its
+// volume, its size, and when its content and its entry last changed. A file
+// whose stamp is unchanged has, as far as the system can tell, the same
+// content. `settled` is set when the last change lies far enough back (two
+// seconds) that a change within the file times' granularity would have
+// shown in them.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t identity = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // in the system's own units
+  std::int64_t changed = 0;
+  bool settled = false;
+  bool operator==(const FileStamp&) const = default;
+};
 
 enum class FileCreation {
   kOpenExisting,  // fails when there is no file
@@ -65,6 +98,16 @@ class File {
   // Returns once the written data is on the disk itself.
   virtual void Sync() = 0;
   virtual void Close() = 0;
+  // Sends up to `size` bytes from the current position to the connected,
+  // non-blocking `socket` in the kernel, without copying them through this
+  // process, and moves the position past them. Throws IoError when reading
+  // the file or writing the socket fails. Files that cannot do this answer
+  // kUnsupported; the caller then reads and sends them itself. On POSIX the
+  // process ignores SIGPIPE from the first call on.
+  virtual SocketSend SendToSocket(NativeSocket /*socket*/, std::size_t /*size*/) { return {}; }
+  // The file's stamp as of its opening; nullopt where the system cannot
+  // tell it.
+  virtual std::optional<FileStamp> Stamp() { return std::nullopt; }
 };
 
 // An open folder, through which its files are opened by name, without the

@@ -3,7 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/socket_options.h"
+
 namespace sqv64 {
+namespace {
+
+// One call of the kernel's file sending takes at most this much; it sends
+// what the socket takes and returns.
+constexpr std::size_t kLargestFileSend = std::size_t{64} << 20;
+
+bool WouldBlock(const asio::error_code& error) {
+  return error == asio::error::would_block || error == asio::error::try_again;
+}
+
+}  // namespace
 
 Connection::Connection(asio::ip::tcp::socket socket, asio::any_io_executor blocking_executor,
                        std::chrono::milliseconds idle_timeout)
@@ -15,44 +28,72 @@ Connection::Connection(asio::ip::tcp::socket socket, asio::any_io_executor block
   asio::ip::tcp::endpoint remote = socket_.remote_endpoint(error);
   if (!error)
     remote_address_ = remote.address();
+  // Reads and sends are tried at once and waited for only when they would
+  // block.
+  asio::error_code ignored;
+  socket_.non_blocking(true, ignored);
 }
 
-void Connection::StartIdleTimer() {
-  // The timer and the socket's operations run on this connection's strand.
-  // A timer that fires cancels the operation it was started for, which then
-  // ends with operation_aborted; the generation keeps a firing that was
-  // already queued from touching the next operation.
-  std::uint64_t generation = ++idle_generation_;
-  idle_timer_.expires_after(idle_timeout_);
-  idle_timer_.async_wait([this, generation](const asio::error_code& error) {
-    if (!error && generation == idle_generation_) {
+void Connection::ArmIdleTimer() {
+  // The timer and the socket's operations run on this connection's
+  // executor, one at a time. A timer that fires at the deadline cancels the
+  // wait in progress, which then ends with operation_aborted. The timer is
+  // cancelled only when the connection goes, so a cancelled firing must not
+  // touch it.
+  timer_armed_ = true;
+  idle_timer_.expires_at(idle_deadline_);
+  idle_timer_.async_wait([this](const asio::error_code& error) {
+    if (error) {
+      return;
+    }
+    timer_armed_ = false;
+    if (!waiting_) {
+      return;
+    }
+    if (std::chrono::steady_clock::now() >= idle_deadline_) {
       asio::error_code ignored;
       socket_.cancel(ignored);
+      return;
     }
+    ArmIdleTimer();
   });
 }
 
-void Connection::StopIdleTimer() {
-  ++idle_generation_;
-  idle_timer_.cancel();
-}
-
-asio::awaitable<std::size_t> Connection::ReadWithTimeout(char* buffer, std::size_t size) {
-  StartIdleTimer();
+asio::awaitable<void> Connection::WaitUntilReady(asio::socket_base::wait_type what) {
+  idle_deadline_ = std::chrono::steady_clock::now() + idle_timeout_;
+  waiting_ = true;
+  if (!timer_armed_) {
+    ArmIdleTimer();
+  }
   asio::error_code error;
-  std::size_t received = co_await socket_.async_read_some(
-      asio::buffer(buffer, size), asio::redirect_error(asio::use_awaitable, error));
-  StopIdleTimer();
+  co_await socket_.async_wait(what, asio::redirect_error(asio::use_awaitable, error));
+  waiting_ = false;
   if (aborted_) {
     throw asio::system_error(asio::error::operation_aborted);
-  }
-  if (error == asio::error::eof) {
-    co_return 0;
   }
   if (error) {
     throw asio::system_error(error);
   }
-  co_return received;
+}
+
+asio::awaitable<std::size_t> Connection::ReadWithTimeout(char* buffer, std::size_t size) {
+  for (;;) {
+    if (aborted_) {
+      throw asio::system_error(asio::error::operation_aborted);
+    }
+    asio::error_code error;
+    std::size_t received = socket_.read_some(asio::buffer(buffer, size), error);
+    if (!error) {
+      co_return received;
+    }
+    if (error == asio::error::eof) {
+      co_return 0;
+    }
+    if (!WouldBlock(error)) {
+      throw asio::system_error(error);
+    }
+    co_await WaitUntilReady(asio::socket_base::wait_read);
+  }
 }
 
 asio::awaitable<std::optional<std::string>> Connection::ReadLine(std::size_t longest) {
@@ -93,13 +134,62 @@ asio::awaitable<std::size_t> Connection::ReceiveSome(char* buffer, std::size_t s
 
 asio::awaitable<void> Connection::Send(std::string_view bytes) {
   // A client that takes nothing for the idle time-out loses its reply.
-  StartIdleTimer();
-  asio::error_code error;
-  co_await asio::async_write(socket_, asio::buffer(bytes.data(), bytes.size()),
-                             asio::redirect_error(asio::use_awaitable, error));
-  StopIdleTimer();
-  if (error) {
-    throw asio::system_error(error);
+  while (!bytes.empty()) {
+    if (aborted_) {
+      throw asio::system_error(asio::error::operation_aborted);
+    }
+    asio::error_code error;
+    std::size_t sent = socket_.write_some(asio::buffer(bytes.data(), bytes.size()), error);
+    if (!error) {
+      reply_started_ = reply_started_ || sent > 0;
+      bytes.remove_prefix(sent);
+    } else if (WouldBlock(error)) {
+      co_await WaitUntilReady(asio::socket_base::wait_write);
+    } else {
+      throw asio::system_error(error);
+    }
+  }
+}
+
+asio::awaitable<bool> Connection::SendFile(platform::File& file) {
+  using Outcome = platform::SocketSend::Outcome;
+  const platform::NativeSocket native = socket_.native_handle();
+  platform::HoldPartialSegments(native, true);
+  bool sent_any = false;
+  for (;;) {
+    if (aborted_) {
+      throw asio::system_error(asio::error::operation_aborted);
+    }
+    platform::SocketSend step;
+    try {
+      step = file.SendToSocket(native, kLargestFileSend);
+    } catch (const platform::IoError&) {
+      // A client must never take a cut file for a whole one.
+      if (sent_any) {
+        Reset();
+      }
+      throw;
+    }
+    switch (step.outcome) {
+      case Outcome::kSent:
+        sent_any = true;
+        reply_started_ = true;
+        break;
+      case Outcome::kSocketFull:
+        co_await WaitUntilReady(asio::socket_base::wait_write);
+        break;
+      case Outcome::kEndOfFile:
+        platform::HoldPartialSegments(native, false);
+        co_return true;
+      case Outcome::kUnsupported:
+        if (sent_any) {
+          // Part of the file went out; the rest cannot follow the same way.
+          Reset();
+          throw platform::IoError("the file could not be sent on");
+        }
+        platform::HoldPartialSegments(native, false);
+        co_return false;
+    }
   }
 }
 

@@ -4,8 +4,10 @@
 //
 // Every read waits at most the idle time-out for the next bytes, and every
 // send at most that long for the client to take them; a client that stalls
-// for that long is treated like one that reset the connection. A Connection belongs to the one
-// coroutine that serves it; only Close may be called from elsewhere (through the server).
+// for that long is treated like one that reset the connection. Reads and
+// sends that can be done at once are done at once, without a timer. A
+// Connection belongs to the one coroutine that serves it, on its executor;
+// only Abort may be called from elsewhere (posted there by the server).
 #pragma once
 
 #include <asio.hpp>
@@ -16,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+#include "platform/platform.h"
 
 namespace sqv64 {
 
@@ -35,6 +39,17 @@ class Connection {
 
   // Sends all of `bytes`. Throws asio::system_error on failure.
   asio::awaitable<void> Send(std::string_view bytes);
+
+  // Sends `file` from its position to its end straight from the kernel's
+  // cache, where the platform can. Returns false, with nothing sent, when
+  // the file cannot go that way; the caller then reads and sends it. Throws
+  // platform::IoError when the file cannot be read (having reset the
+  // connection when part of the file went out), asio::system_error when the
+  // client resets or takes nothing for the idle time-out.
+  asio::awaitable<bool> SendFile(platform::File& file);
+
+  // Whether any reply bytes have gone out.
+  bool ReplyStarted() const { return reply_started_; }
 
   // Ends the connection so that the client sees a reset, not a normal end:
   // for a reply that could not be completed after bytes went out.
@@ -65,16 +80,23 @@ class Connection {
  private:
   // Reads at most `size` bytes into `buffer`, within the idle time-out.
   asio::awaitable<std::size_t> ReadWithTimeout(char* buffer, std::size_t size);
-  void StartIdleTimer();
-  void StopIdleTimer();
+  // Waits, within the idle time-out, until the socket can read or write.
+  asio::awaitable<void> WaitUntilReady(asio::socket_base::wait_type what);
+  void ArmIdleTimer();
 
   asio::ip::tcp::socket socket_;
   asio::ip::address remote_address_;
   asio::any_io_executor blocking_executor_;
   std::chrono::milliseconds idle_timeout_;
+  // One timer serves every wait: it is armed by the first wait that needs it
+  // and, when it fires early, armed again for the current wait's deadline,
+  // rather than set and cancelled for each wait.
   asio::steady_timer idle_timer_;
-  std::uint64_t idle_generation_ = 0;
+  std::chrono::steady_clock::time_point idle_deadline_;
+  bool waiting_ = false;
+  bool timer_armed_ = false;
   bool aborted_ = false;
+  bool reply_started_ = false;
   std::string pending_;  // bytes received after the request line's LF
 };
 

@@ -1,5 +1,6 @@
 #include "protocol/data_file_commands.h"
 
+#include <asio/experimental/awaitable_operators.hpp>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,24 +8,49 @@
 #include <vector>
 
 #include "catalogue/catalogue_scan.h"
+#include "catalogue/compressed_record_cache.h"
 #include "protocol/file_name_rules.h"
 #include "storage/staged_file.h"
 
 namespace sqv64 {
 namespace {
 
-// Transfers move through buffers of this size, whatever the file's size.
+// Files the kernel cannot send move through buffers of this size, whatever
+// the file's size.
 constexpr std::size_t kTransferChunk = 256 * 1024;
 
 // Sends the catalogue batch by batch as the scan reads it, so that a large
-// store is never held whole.
+// store is never held whole; each batch goes out while the next is read.
 asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan) {
-  std::string_view records;
-  while (co_await connection.Blocking([&] { return scan.ReadNextBatch(records); })) {
-    if (!records.empty()) {
-      co_await connection.Send(records);
-    }
+  using namespace asio::experimental::awaitable_operators;
+  std::string_view sending;
+  bool more = co_await connection.Blocking([&] { return scan.ReadNextBatch(sending); });
+  while (more) {
+    std::string_view next;
+    auto read_next = [&]() -> asio::awaitable<bool> {
+      co_return co_await connection.Blocking([&] { return scan.ReadNextBatch(next); });
+    };
+    more = co_await (connection.Send(sending) && read_next());
+    sending = next;
   }
+}
+
+// Saves arrive in chunks of this size: large enough that writing one costs
+// little besides the copy.
+constexpr std::size_t kSaveChunk = std::size_t{1} << 20;
+
+// Fills `buffer` with payload bytes; fewer only when the client has closed.
+asio::awaitable<std::size_t> ReceiveChunk(Connection& connection, std::vector<char>& buffer) {
+  std::size_t filled = 0;
+  while (filled < buffer.size()) {
+    std::size_t received =
+        co_await connection.ReceiveSome(buffer.data() + filled, buffer.size() - filled);
+    if (received == 0) {
+      break;
+    }
+    filled += received;
+  }
+  co_return filled;
 }
 
 }  // namespace
@@ -72,6 +98,14 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
   if (file == nullptr) {
     co_return;
   }
+  try {
+    if (co_await connection.SendFile(*file)) {
+      co_return;
+    }
+  } catch (const IoError&) {
+    co_return;
+  }
+  // A file the kernel cannot send goes through a buffer of ours.
   std::vector<char> chunk(kTransferChunk);
   bool sent_any = false;
   for (;;) {
@@ -94,22 +128,32 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
 
 asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& context,
                                       const RequestLine& request, const std::string& file_name) {
+  using namespace asio::experimental::awaitable_operators;
   // A refused name still has its payload received, discarded and logged.
   std::optional<std::string> target = SaveTargetName(file_name);
   StagedFile staged(context.folder);
-  std::vector<char> chunk(kTransferChunk);
-  std::uint64_t total = 0;
-  for (;;) {
-    // A reset or an idle client ends the command here; the staged file is
-    // removed and the old file stays as it was.
-    std::size_t received = co_await connection.ReceiveSome(chunk.data(), chunk.size());
-    if (received == 0) {
+  // While one chunk is written on a blocking-work thread, the next one
+  // arrives into the other buffer.
+  std::vector<char> arriving(kSaveChunk);
+  std::vector<char> writing(kSaveChunk);
+  auto write = [&](std::size_t size) -> asio::awaitable<void> {
+    if (target) {
+      co_await connection.Blocking([&] { staged.Write(std::string_view(writing.data(), size)); });
+    }
+  };
+  // A reset or an idle client ends the command here; the staged file is
+  // removed and the old file stays as it was.
+  std::size_t received = co_await ReceiveChunk(connection, arriving);
+  std::uint64_t total = received;
+  while (received > 0) {
+    std::swap(arriving, writing);
+    if (received < kSaveChunk) {
+      co_await write(received);  // the client has closed: this was the last
       break;
     }
+    std::size_t written = received;
+    received = co_await (write(written) && ReceiveChunk(connection, arriving));
     total += received;
-    if (target) {
-      co_await connection.Blocking([&] { staged.Write(std::string_view(chunk.data(), received)); });
-    }
   }
   if (total == 0) {
     co_return;
@@ -117,7 +161,9 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
   co_await connection.Blocking([&] {
     context.log.LogCommand(request.command_text, request.client_name);
     if (target) {
-      staged.CommitAs(context.folder.PathOf(*target));
+      std::string path = context.folder.PathOf(*target);
+      staged.CommitAs(path);
+      SharedCompressedRecordCache().Forget(path);
     }
   });
 }
@@ -134,6 +180,7 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
         if (!system.FileExists(path) || !system.DeleteFile(path)) {
           return nullptr;
         }
+        SharedCompressedRecordCache().Forget(path);
         context.log.LogCommand(request.command_text, request.client_name);
         return std::make_unique<CatalogueScan>(context.folder);
       });

@@ -26,6 +26,15 @@ const std::string kSave = "File saving into server database ";
 const std::string kDelete = "File deleting from server database ";
 const std::string kLogStamp = "08.12.2020  9:05:07 ";
 
+// Bytes that differ from offset to offset, so that a lost or repeated piece
+// shows.
+std::string PatternedBytes(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i)
+    bytes[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+  return bytes;
+}
+
 class DataFileCommandsTest : public ::testing::Test {
  protected:
   std::string Log() { return server_.store().Read("log.txt"); }
@@ -83,6 +92,59 @@ TEST_F(DataFileCommandsTest, WeatherFilesAreReadThroughTheWeatherSide) {
                                      "metar\\uuee.txt"});
 }
 
+// A fetch goes through the kernel where it can and through a buffer where
+// it cannot; either way a large file arrives whole, and a read error after
+// the first bytes resets the connection.
+struct FetchCase {
+  const char* name;
+  bool kernel_send;
+};
+
+class FetchPaths : public DataFileCommandsTest, public ::testing::WithParamInterface<FetchCase> {};
+
+TEST_P(FetchPaths, ALargeFileArrivesWhole) {
+  const std::string content = PatternedBytes((8 << 20) + 12345);
+  server_.store().Write("big.quv", content);
+  server_.platform().SetFileFaults(server_.store().ServerPath() + "big.quv",
+                                   {GetParam().kernel_send, std::nullopt});
+  ProtocolReply reply = Run(kCopy + "big.quv");
+  EXPECT_EQ(reply.end, End::kClosed) << reply.error;
+  EXPECT_EQ(reply.bytes.size(), content.size());
+  EXPECT_TRUE(reply.bytes == content);
+}
+
+TEST_P(FetchPaths, AReadErrorAfterTheFirstBytesResetsTheConnection) {
+  server_.store().Write("big.quv", PatternedBytes(4 << 20));
+  server_.platform().SetFileFaults(server_.store().ServerPath() + "big.quv",
+                                   {GetParam().kernel_send, std::uint64_t{1} << 20});
+  ProtocolReply reply = Run(kCopy + "big.quv");
+  EXPECT_EQ(reply.end, End::kReset);
+  EXPECT_LE(reply.bytes.size(), std::size_t{1} << 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, FetchPaths,
+                         ::testing::Values(FetchCase{"Kernel", true}, FetchCase{"Buffered", false}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(DataFileCommands, AClientThatTakesNothingIsCutAfterTheIdleTimeWithAReset) {
+  TestServer server(TcpServerOptions{std::chrono::milliseconds(200), 2, 2});
+  const std::size_t size = 64 << 20;
+  server.store().Write("big.quv", std::string(size, 'b'));
+  std::size_t received = 0;
+  bool paused = false;
+  ProtocolReply reply = server.Client().RunStreaming(
+      "client\t" + kCopy + "big.quv\n", [] { return std::string(); },
+      [&](std::string_view chunk) {
+        received += chunk.size();
+        if (!paused) {
+          paused = true;
+          std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+      });
+  EXPECT_EQ(reply.end, End::kReset);
+  EXPECT_LT(received, size);
+}
+
 TEST_F(DataFileCommandsTest, ASaveReplacesTheFileByteForByteUnderItsLastNameComponent) {
   server_.store().Write("flight.quv", "old content that is longer");
   std::string payload("\x00\x01\r\n\x1A new", 10);
@@ -92,6 +154,20 @@ TEST_F(DataFileCommandsTest, ASaveReplacesTheFileByteForByteUnderItsLastNameComp
   EXPECT_EQ(server_.store().Read("flight.quv"), payload);
   EXPECT_EQ(Log(), kLogStamp + kSave + "C:\\Temp\\flight.quv (client)\r\n");
   EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"flight.quv", "log.txt"}));
+}
+
+// Saves arrive in chunks while the previous one is written; payloads around
+// the chunk size are stored exactly.
+TEST_F(DataFileCommandsTest, LargeSavesAreStoredExactlyWhateverTheirSize) {
+  for (std::size_t size : {std::size_t{1}, (std::size_t{1} << 20) - 1, std::size_t{1} << 20,
+                           std::size_t{2} << 20, (std::size_t{3} << 20) + 17}) {
+    const std::string content = PatternedBytes(size);
+    ProtocolReply reply = Run(kSave + "big.quv", content);
+    EXPECT_EQ(reply.end, End::kClosed) << size;
+    std::string stored = server_.store().Read("big.quv");
+    EXPECT_EQ(stored.size(), size);
+    EXPECT_TRUE(stored == content) << size;
+  }
 }
 
 TEST_F(DataFileCommandsTest, AnEmptySaveChangesAndLogsNothing) {

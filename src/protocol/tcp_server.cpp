@@ -1,5 +1,7 @@
 #include "protocol/tcp_server.h"
 
+#include "platform/socket_options.h"
+
 namespace sqv64 {
 namespace {
 
@@ -8,60 +10,96 @@ constexpr int kListenBacklog = 15;
 }  // namespace
 
 TcpServer::TcpServer(TcpServerOptions options, Handler handler)
-    : options_(options),
-      handler_(std::move(handler)),
-      blocking_(options.blocking_threads),
-      keep_running_(asio::make_work_guard(network_)) {}
+    : options_(options), handler_(std::move(handler)), blocking_(options.blocking_threads) {
+  for (unsigned i = 0; i < std::max(1u, options_.network_threads); ++i) {
+    // Each loop is run by one thread.
+    networks_.push_back(std::make_unique<asio::io_context>(1));
+    keep_running_.push_back(asio::make_work_guard(*networks_.back()));
+  }
+}
+
+asio::io_context& TcpServer::NextNetwork() {
+  asio::io_context& network = *networks_[next_network_];
+  next_network_ = (next_network_ + 1) % networks_.size();
+  return network;
+}
 
 TcpServer::~TcpServer() {
   Stop();
 }
 
-void TcpServer::Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint) {
-  acceptor.set_option(asio::socket_base::reuse_address(true));
-  acceptor.bind(endpoint);
-  acceptor.listen(kListenBacklog);
+bool TcpServer::Listen(asio::io_context& network, const asio::ip::tcp::endpoint& endpoint,
+                       bool shared) {
+  auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(network);
+  acceptor->open(endpoint.protocol());
+  if (shared && !platform::ShareListeningPort(acceptor->native_handle())) {
+    return false;
+  }
+  if (endpoint.address().is_v6()) {
+    acceptor->set_option(asio::ip::v6_only(true));
+  }
+  acceptor->set_option(asio::socket_base::reuse_address(true));
+  acceptor->bind(endpoint);
+  acceptor->listen(kListenBacklog);
+  acceptors_.push_back(std::move(acceptor));
+  return true;
 }
 
 void TcpServer::Start(std::uint16_t port) {
   using asio::ip::tcp;
-  auto ipv4 = std::make_unique<tcp::acceptor>(network_);
-  ipv4->open(tcp::v4());
-  Listen(*ipv4, tcp::endpoint(tcp::v4(), port));
-  port_ = ipv4->local_endpoint().port();
-  acceptors_.push_back(std::move(ipv4));
+  {
+    // A port already taken fails here, even by a process that would share
+    // it: the sockets below share the port only among themselves.
+    tcp::acceptor probe(*networks_.front());
+    probe.open(tcp::v4());
+    probe.set_option(asio::socket_base::reuse_address(true));
+    probe.bind(tcp::endpoint(tcp::v4(), port));
+    port_ = probe.local_endpoint().port();
+  }
+  bool shared =
+      networks_.size() > 1 && Listen(*networks_.front(), tcp::endpoint(tcp::v4(), port_), true);
+  if (!shared) {
+    Listen(*networks_.front(), tcp::endpoint(tcp::v4(), port_), false);
+  }
+  for (std::size_t i = 1; shared && i < networks_.size(); ++i) {
+    Listen(*networks_[i], tcp::endpoint(tcp::v4(), port_), true);
+  }
 
   // A host without IPv6 cannot open the socket; one with it listens on the
-  // same port for IPv6 only, beside the IPv4 socket.
-  auto ipv6 = std::make_unique<tcp::acceptor>(network_);
-  asio::error_code no_ipv6;
-  ipv6->open(tcp::v6(), no_ipv6);
-  if (!no_ipv6) {
-    ipv6->set_option(asio::ip::v6_only(true));
-    Listen(*ipv6, tcp::endpoint(tcp::v6(), port_));
-    acceptors_.push_back(std::move(ipv6));
+  // same port for IPv6 only, beside the IPv4 sockets.
+  {
+    asio::ip::tcp::socket probe(*networks_.front());
+    asio::error_code no_ipv6;
+    probe.open(tcp::v6(), no_ipv6);
+    if (!no_ipv6) {
+      for (std::size_t i = 0; i < (shared ? networks_.size() : 1); ++i) {
+        Listen(*networks_[i], tcp::endpoint(tcp::v6(), port_), shared);
+      }
+    }
   }
 
   for (auto& acceptor : acceptors_) {
-    asio::co_spawn(network_, Accept(*acceptor), asio::detached);
+    asio::co_spawn(acceptor->get_executor(), Accept(*acceptor, !shared), asio::detached);
   }
   started_ = true;
-  for (unsigned i = 0; i < std::max(1u, options_.network_threads); ++i) {
-    threads_.emplace_back([this] { network_.run(); });
+  for (auto& network : networks_) {
+    threads_.emplace_back([&network = *network] { network.run(); });
   }
 }
 
-asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor) {
+asio::awaitable<void> TcpServer::Accept(asio::ip::tcp::acceptor& acceptor, bool spread) {
+  auto& own = static_cast<asio::io_context&>(acceptor.get_executor().context());
+  auto target = [&]() -> asio::io_context& { return spread ? NextNetwork() : own; };
   // The listen queue is short, so every wake-up takes all the connections
   // that are waiting before it waits again.
   acceptor.non_blocking(true);
   for (;;) {
     asio::error_code error;
-    asio::ip::tcp::socket socket = co_await acceptor.async_accept(
-        asio::make_strand(network_), asio::redirect_error(asio::use_awaitable, error));
+    asio::ip::tcp::socket socket =
+        co_await acceptor.async_accept(target(), asio::redirect_error(asio::use_awaitable, error));
     while (!error) {
       Admit(std::move(socket));
-      socket = acceptor.accept(asio::make_strand(network_), error);
+      socket = acceptor.accept(target(), error);
     }
     if (error == asio::error::would_block || error == asio::error::try_again) {
       continue;
@@ -96,7 +134,12 @@ asio::awaitable<void> TcpServer::Serve(std::shared_ptr<Connection> connection) {
   try {
     co_await handler_(*connection);
   } catch (...) {
-    // A command that fails is abandoned: the client gets no reply.
+    // A command that fails is abandoned: the client gets no reply, and one
+    // whose reply was cut (a client that took nothing for the idle time-out,
+    // say) sees a reset, never a normal end.
+    if (connection->ReplyStarted()) {
+      connection->Reset();
+    }
   }
   connection->Close();
   std::lock_guard<std::mutex> lock(mutex_);
@@ -111,12 +154,12 @@ void TcpServer::Stop() {
     return;
   }
   started_ = false;
-  asio::post(network_, [this] {
-    for (auto& acceptor : acceptors_) {
+  for (auto& acceptor : acceptors_) {
+    asio::post(acceptor->get_executor(), [&acceptor = *acceptor] {
       asio::error_code ignored;
-      acceptor->close(ignored);
-    }
-  });
+      acceptor.close(ignored);
+    });
+  }
   {
     std::unique_lock<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -125,8 +168,10 @@ void TcpServer::Stop() {
     }
     all_closed_.wait(lock, [this] { return connections_.empty(); });
   }
-  keep_running_.reset();
-  network_.stop();
+  keep_running_.clear();
+  for (auto& network : networks_) {
+    network->stop();
+  }
   for (auto& thread : threads_) {
     thread.join();
   }

@@ -1,8 +1,9 @@
 // The server's TCP listener: every IPv4 address and, where the host has
 // IPv6, every IPv6 address of one port (listen backlog 15), one coroutine
-// per accepted connection. Connections wait on the network without holding a
-// thread, so thousands of idle clients cost only memory; blocking file work
-// runs on a separate pool of threads (Connection::Blocking).
+// per accepted connection, handed to the network threads in turn.
+// Connections wait on the network without holding a thread, so thousands of
+// idle clients cost only memory; blocking file work runs on a separate pool
+// of threads (Connection::Blocking).
 //
 // Thread safety: Start and Stop are called from one thread (the service
 // thread); the handler runs on the network threads, one coroutine per
@@ -53,17 +54,29 @@ class TcpServer {
   std::uint16_t port() const { return port_; }
 
  private:
-  void Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint);
-  asio::awaitable<void> Accept(asio::ip::tcp::acceptor& acceptor);
+  // Opens a listening socket on `network`; false when it could not share
+  // the port with the others (then it is not opened).
+  bool Listen(asio::io_context& network, const asio::ip::tcp::endpoint& endpoint, bool shared);
+  // Accepts onto the acceptor's own network thread, or onto each in turn.
+  asio::awaitable<void> Accept(asio::ip::tcp::acceptor& acceptor, bool spread);
   // Gives an accepted socket its connection and starts serving it.
   void Admit(asio::ip::tcp::socket socket);
   asio::awaitable<void> Serve(std::shared_ptr<Connection> connection);
 
+  // The network thread that serves the next accepted connection.
+  asio::io_context& NextNetwork();
+
   TcpServerOptions options_;
   Handler handler_;
-  asio::io_context network_;
+  // One event loop per network thread, each serving its connections alone,
+  // so that a connection's work never crosses threads or needs a strand.
+  // Where the system can spread connections over several listening sockets
+  // of one port, each loop accepts its own; otherwise the first accepts and
+  // hands connections to the loops in turn.
+  std::vector<std::unique_ptr<asio::io_context>> networks_;
+  std::size_t next_network_ = 0;  // used by the accepting loop only
   asio::thread_pool blocking_;
-  asio::executor_work_guard<asio::io_context::executor_type> keep_running_;
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> keep_running_;
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> acceptors_;
   std::vector<std::thread> threads_;
   std::uint16_t port_ = 0;

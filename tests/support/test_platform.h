@@ -5,9 +5,11 @@
 // while server threads read them.
 #pragma once
 
+#include <map>
 #include <mutex>
 
 #include "platform/platform.h"
+#include "support/failing_file.h"
 
 namespace sqv64::testing_support {
 
@@ -36,6 +38,11 @@ class TestPlatform : public platform::Platform {
     std::lock_guard<std::mutex> lock(mutex_);
     image_path_ = std::move(value);
   }
+  // Files opened for reading at `path` from now on behave as `faults` says.
+  void SetFileFaults(const std::string& path, FileFaults faults) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    file_faults_[path] = faults;
+  }
   // Messages written to the system event log, oldest first.
   std::vector<std::string> SystemEventLog() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -45,7 +52,12 @@ class TestPlatform : public platform::Platform {
   std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
                                            platform::FileShare share,
                                            platform::FileCreation creation) override {
-    return real_.OpenFile(path, access, share, creation);
+    std::unique_ptr<platform::File> file = real_.OpenFile(path, access, share, creation);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto faults = file_faults_.find(path);
+    if (file == nullptr || faults == file_faults_.end())
+      return file;
+    return std::make_unique<FailingFile>(std::move(file), faults->second);
   }
   std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override {
     return real_.OpenFolder(path);
@@ -124,6 +136,7 @@ class TestPlatform : public platform::Platform {
   bool free_bytes_set_ = false;
   std::optional<platform::ImagePathValue> image_path_;
   std::vector<std::string> event_log_;
+  std::map<std::string, FileFaults> file_faults_;
 };
 
 }  // namespace sqv64::testing_support

@@ -1,10 +1,16 @@
 #include "platform/posix/posix_file.h"
 
 #include <fcntl.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <string>
 
 namespace sqv64::platform {
@@ -51,12 +57,27 @@ std::unique_ptr<File> AdoptOpenedFile(int descriptor) {
     ::close(descriptor);
     return nullptr;
   }
-  // The size comes with the check, which saves asking for it again.
-  return std::make_unique<PosixFile>(descriptor, static_cast<std::uint64_t>(status.st_size));
+  // The size and stamp come with the check, which saves asking again.
+  auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+  };
+  FileStamp stamp;
+  stamp.volume = static_cast<std::uint64_t>(status.st_dev);
+  stamp.identity = static_cast<std::uint64_t>(status.st_ino);
+  stamp.size = static_cast<std::uint64_t>(status.st_size);
+  stamp.modified = nanoseconds(status.st_mtim);
+  stamp.changed = nanoseconds(status.st_ctim);
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  constexpr std::int64_t kSettledAfter = 2'000'000'000;
+  stamp.settled = nanoseconds(now) - stamp.changed > kSettledAfter &&
+                  nanoseconds(now) - stamp.modified > kSettledAfter;
+  return std::make_unique<PosixFile>(descriptor, stamp.size, stamp);
 }
 
-PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open)
-    : descriptor_(descriptor), known_size_(size_at_open) {}
+PosixFile::PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open,
+                     std::optional<FileStamp> stamp_at_open)
+    : descriptor_(descriptor), known_size_(size_at_open), stamp_(stamp_at_open) {}
 
 PosixFile::~PosixFile() {
   if (descriptor_ >= 0) {
@@ -126,6 +147,40 @@ void PosixFile::Close() {
   descriptor_ = -1;
   if (descriptor >= 0 && ::close(descriptor) != 0)
     ThrowIoError();
+}
+
+SocketSend PosixFile::SendToSocket(NativeSocket socket, std::size_t size) {
+#if defined(__linux__)
+  // sendfile has no MSG_NOSIGNAL: a client that resets must not end the
+  // process with SIGPIPE.
+  static std::once_flag ignore_broken_pipes;
+  std::call_once(ignore_broken_pipes, [] { std::signal(SIGPIPE, SIG_IGN); });
+  for (;;) {
+    ssize_t sent = ::sendfile(static_cast<int>(socket), descriptor_, nullptr, size);
+    if (sent > 0)
+      return {SocketSend::Outcome::kSent, static_cast<std::size_t>(sent)};
+    if (sent == 0)
+      return {SocketSend::Outcome::kEndOfFile, 0};
+    switch (errno) {
+      case EINTR:
+        continue;
+      case EAGAIN:
+        return {SocketSend::Outcome::kSocketFull, 0};
+      case EINVAL:
+      case ENOSYS:
+      case EOPNOTSUPP:
+        // A file system or socket that sendfile cannot serve; nothing went
+        // out on this call.
+        return {SocketSend::Outcome::kUnsupported, 0};
+      default:
+        ThrowIoError();
+    }
+  }
+#else
+  (void)socket;
+  (void)size;
+  return {};
+#endif
 }
 
 }  // namespace sqv64::platform

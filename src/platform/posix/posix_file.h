@@ -11,9 +11,10 @@ namespace sqv64::platform {
 
 class PosixFile final : public File {
  public:
-  // Takes ownership of `descriptor`, whose size `size_at_open` is when
-  // the opening just told it.
-  explicit PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open = std::nullopt);
+  // Takes ownership of `descriptor`, whose size `size_at_open` and stamp
+  // `stamp_at_open` are when the opening just told them.
+  explicit PosixFile(int descriptor, std::optional<std::uint64_t> size_at_open = std::nullopt,
+                     std::optional<FileStamp> stamp_at_open = std::nullopt);
   ~PosixFile() override;
 
   std::size_t Read(void* buffer, std::size_t size) override;
@@ -23,10 +24,13 @@ class PosixFile final : public File {
   void SeekToEnd() override;
   void Sync() override;
   void Close() override;
+  SocketSend SendToSocket(NativeSocket socket, std::size_t size) override;
+  std::optional<FileStamp> Stamp() override { return stamp_; }
 
  private:
   int descriptor_;
   std::optional<std::uint64_t> known_size_;  // until the first write
+  std::optional<FileStamp> stamp_;
 };
 
 // The IoError for the current errno.

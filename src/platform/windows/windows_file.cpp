@@ -84,4 +84,27 @@ void WindowsFile::Close() {
     ThrowLastIoError();
 }
 
+std::optional<FileStamp> WindowsFile::Stamp() {
+  BY_HANDLE_FILE_INFORMATION information{};
+  FILE_BASIC_INFO times{};
+  if (!::GetFileInformationByHandle(handle_, &information) ||
+      !::GetFileInformationByHandleEx(handle_, FileBasicInfo, &times, sizeof times))
+    return std::nullopt;
+  auto join = [](DWORD high, DWORD low) {
+    return static_cast<std::uint64_t>(high) << 32 | static_cast<std::uint64_t>(low);
+  };
+  FileStamp stamp;
+  stamp.volume = information.dwVolumeSerialNumber;
+  stamp.identity = join(information.nFileIndexHigh, information.nFileIndexLow);
+  stamp.size = join(information.nFileSizeHigh, information.nFileSizeLow);
+  stamp.modified = times.LastWriteTime.QuadPart;
+  stamp.changed = times.ChangeTime.QuadPart;
+  FILETIME now_time{};
+  ::GetSystemTimeAsFileTime(&now_time);
+  auto now = static_cast<std::int64_t>(join(now_time.dwHighDateTime, now_time.dwLowDateTime));
+  constexpr std::int64_t kSettledAfter = 20'000'000;  // 100-nanosecond units
+  stamp.settled = now - stamp.changed > kSettledAfter && now - stamp.modified > kSettledAfter;
+  return stamp;
+}
+
 }  // namespace sqv64::platform

@@ -18,6 +18,7 @@ class WindowsFile final : public File {
   void SeekToEnd() override;
   void Sync() override;
   void Close() override;
+  std::optional<FileStamp> Stamp() override;
 
  private:
   void* handle_;
