@@ -145,11 +145,11 @@ struct UtcTime {
 
 // What a directory entry says of a file, for noticing that it changed: two
 // stamps of an unchanged file are equal.
-struct FileStamp {
+struct EntryStamp {
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // last write, in the system's own units
   bool regular = false;       // a plain file: no folder, device or pipe
-  bool operator==(const FileStamp&) const = default;
+  bool operator==(const EntryStamp&) const = default;
 };
 
 // The value "ImagePath" of the service's configuration key, as stored.
@@ -191,7 +191,7 @@ class Platform {
   virtual bool EntryExists(const std::string& path) = 0;
   // The stamp of the entry `path`, without opening it; nullopt when there
   // is none.
-  virtual std::optional<FileStamp> StampOf(const std::string& path) = 0;
+  virtual std::optional<EntryStamp> StampOf(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   // Renames `from` to `to` in one step, replacing a file at `to`.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;

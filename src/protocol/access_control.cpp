@@ -27,7 +27,7 @@ std::shared_ptr<const AccessList> AccessControl::Current() {
   if (list_ && checked_ && now - *checked_ < kCheckInterval)
     return list_;
   checked_ = now;
-  std::optional<platform::FileStamp> stamp =
+  std::optional<platform::EntryStamp> stamp =
       folder_.platform().StampOf(folder_.PathOf(kAccessFileName));
   if (!list_ || stamp != stamp_) {
     stamp_ = stamp;
@@ -37,7 +37,7 @@ std::shared_ptr<const AccessList> AccessControl::Current() {
 }
 
 std::shared_ptr<const AccessList> AccessControl::Load(
-    const std::optional<platform::FileStamp>& stamp) {
+    const std::optional<platform::EntryStamp>& stamp) {
   using namespace platform;
   if (!stamp)
     return std::make_shared<const AccessList>(AccessList::EveryoneMayWrite());

@@ -48,7 +48,7 @@ class AccessControl {
   std::optional<std::string> RefusalLine(const asio::ip::address& address, std::string_view what);
 
  private:
-  std::shared_ptr<const AccessList> Load(const std::optional<platform::FileStamp>& stamp);
+  std::shared_ptr<const AccessList> Load(const std::optional<platform::EntryStamp>& stamp);
 
   const WorkingFolder& folder_;
   EventLog& log_;
@@ -56,7 +56,7 @@ class AccessControl {
 
   std::mutex list_mutex_;
   std::shared_ptr<const AccessList> list_;
-  std::optional<platform::FileStamp> stamp_;
+  std::optional<platform::EntryStamp> stamp_;
   std::optional<std::chrono::steady_clock::time_point> checked_;
 
   std::mutex refusal_mutex_;

@@ -64,7 +64,7 @@ class TestPlatform : public platform::Platform {
   }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   bool EntryExists(const std::string& path) override { return real_.EntryExists(path); }
-  std::optional<platform::FileStamp> StampOf(const std::string& path) override {
+  std::optional<platform::EntryStamp> StampOf(const std::string& path) override {
     return real_.StampOf(path);
   }
   bool DeleteFile(const std::string& path) override { return real_.DeleteFile(path); }

@@ -58,11 +58,11 @@ bool PosixPlatform::EntryExists(const std::string& path) {
   return ::lstat(NativePath(path).c_str(), &status) == 0;
 }
 
-std::optional<FileStamp> PosixPlatform::StampOf(const std::string& path) {
+std::optional<EntryStamp> PosixPlatform::StampOf(const std::string& path) {
   struct stat status {};
   if (::stat(NativePath(path).c_str(), &status) != 0)
     return std::nullopt;
-  FileStamp stamp;
+  EntryStamp stamp;
   stamp.size = static_cast<std::uint64_t>(status.st_size);
   stamp.modified = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 +
                    static_cast<std::int64_t>(status.st_mtim.tv_nsec);

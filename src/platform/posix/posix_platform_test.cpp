@@ -66,7 +66,7 @@ TEST_F(PosixPlatformTest, FoldersAreEntriesButNotFilesAndCannotBeOpened) {
 TEST_F(PosixPlatformTest, StampsTellPlainFilesAndChangeWithTheFile) {
   EXPECT_EQ(platform_.StampOf(root_ + "access.txt"), std::nullopt);
   folder_.Write("access.txt", "10.0.0.0/8 read\n");
-  std::optional<FileStamp> first = platform_.StampOf(root_ + "access.txt");
+  std::optional<EntryStamp> first = platform_.StampOf(root_ + "access.txt");
   ASSERT_TRUE(first);
   EXPECT_TRUE(first->regular);
   EXPECT_EQ(first->size, 16u);

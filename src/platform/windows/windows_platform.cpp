@@ -122,11 +122,11 @@ bool WindowsPlatform::EntryExists(const std::string& path) {
   return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::optional<FileStamp> WindowsPlatform::StampOf(const std::string& path) {
+std::optional<EntryStamp> WindowsPlatform::StampOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) == 0)
     return std::nullopt;
-  FileStamp stamp;
+  EntryStamp stamp;
   stamp.size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   stamp.modified = static_cast<std::int64_t>(
       static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 |
