@@ -10,7 +10,14 @@
 // re-encodes a name.
 //
 // Failures to open, create, delete or find something are results (nullptr,
-// false, nullopt); errors on a file that is already open throw IoError.
+// false, nullopt); errors on a file that is already open throw IoError. A
+// path that holds a NUL byte names nothing: every operation refuses it as
+// it would a missing file, before the system sees it, since the system
+// would read the path only up to that byte.
+//
+// Only regular files are opened: a folder, a FIFO, a socket or a device
+// (on Windows anything that is not a file on a disk) is refused as if it
+// were missing, and the attempt never waits for another process.
 //
 // Thread safety: every member may be called from any thread at once.
 #pragma once
@@ -80,6 +87,15 @@ class Folder {
                                          FileShare share, FileCreation creation) = 0;
 };
 
+// What a directory entry is in itself; a symbolic link (on Windows any
+// reparse point) is a link whatever it points to.
+enum class EntryKind { kMissing, kFile, kDirectory, kLink, kOther };
+
+// Whether `path` holds a NUL byte, which no path of this platform may hold.
+inline bool HoldsNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
 struct DirectoryEntry {
   std::string name;  // 8-bit, as the file system reports it
   bool is_directory = false;
@@ -137,6 +153,8 @@ class Platform {
   virtual bool FileExists(const std::string& path) = 0;
   // Whether any directory entry (file or folder) has this name.
   virtual bool EntryExists(const std::string& path) = 0;
+  // What the entry of this name is, without following a link.
+  virtual EntryKind KindOfEntry(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   // Renames `from` to `to` in one step, replacing a file at `to`.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;

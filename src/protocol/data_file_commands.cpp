@@ -17,14 +17,33 @@ namespace {
 constexpr std::size_t kTransferChunk = 256 * 1024;
 
 // Sends the catalogue batch by batch as the scan reads it, so that a large
-// store is never held whole.
-asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan) {
+// store is never held whole. `sent_any` tells whether bytes went out.
+asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan, bool& sent_any) {
   std::string_view records;
   while (co_await connection.Blocking([&] { return scan.ReadNextBatch(records); })) {
     if (!records.empty()) {
+      sent_any = true;
       co_await connection.Send(records);
     }
   }
+}
+
+// Whether a save or a delete may act on the entry at `path`: a file, a
+// symbolic link (the link itself is replaced or removed, never what it
+// points to) or, for a save, nothing yet. Folders, FIFOs, sockets and
+// devices are left alone.
+bool MayReplaceEntry(platform::Platform& system, const std::string& path, bool missing_is_fine) {
+  switch (system.KindOfEntry(path)) {
+    case platform::EntryKind::kFile:
+    case platform::EntryKind::kLink:
+      return true;
+    case platform::EntryKind::kMissing:
+      return missing_is_fine;
+    case platform::EntryKind::kDirectory:
+    case platform::EntryKind::kOther:
+      return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -32,12 +51,21 @@ asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan)
 asio::awaitable<void> SendFileList(Connection& connection, CommandContext& context) {
   std::unique_ptr<CatalogueScan> scan =
       co_await connection.Blocking([&] { return std::make_unique<CatalogueScan>(context.folder); });
-  co_await SendCatalogue(connection, *scan);
-  std::string trailer = co_await connection.Blocking([&] {
-    std::string text;
-    AppendCatalogueTrailer(context.folder, text);
-    return text;
-  });
+  bool sent_any = false;
+  std::string trailer;
+  try {
+    co_await SendCatalogue(connection, *scan, sent_any);
+    trailer = co_await connection.Blocking([&] {
+      std::string text;
+      AppendCatalogueTrailer(context.folder, text);
+      return text;
+    });
+  } catch (...) {
+    // A client must never take a cut catalogue for a whole one.
+    if (sent_any)
+      connection.Reset();
+    throw;
+  }
   co_await connection.Send(trailer);
 }
 
@@ -94,7 +122,8 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
 
 asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& context,
                                       const RequestLine& request, const std::string& file_name) {
-  // A refused name still has its payload received, discarded and logged.
+  // A refused name still has its payload received, discarded and logged;
+  // so has one whose staging file cannot be created.
   std::optional<std::string> target = SaveTargetName(file_name);
   StagedFile staged(context.folder);
   std::vector<char> chunk(kTransferChunk);
@@ -108,7 +137,14 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
     }
     total += received;
     if (target) {
-      co_await connection.Blocking([&] { staged.Write(std::string_view(chunk.data(), received)); });
+      bool kept = co_await connection.Blocking([&] {
+        if (!staged.Open())
+          return false;
+        staged.Write(std::string_view(chunk.data(), received));
+        return true;
+      });
+      if (!kept)
+        target.reset();
     }
   }
   if (total == 0) {
@@ -116,8 +152,12 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
   }
   co_await connection.Blocking([&] {
     context.log.LogCommand(request.command_text, request.client_name);
-    if (target) {
-      staged.CommitAs(context.folder.PathOf(*target));
+    if (!target) {
+      return;
+    }
+    std::string path = context.folder.PathOf(*target);
+    if (MayReplaceEntry(context.folder.platform(), path, /*missing_is_fine=*/true)) {
+      staged.CommitAs(path);
     }
   });
 }
@@ -131,14 +171,21 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
       co_await connection.Blocking([&]() -> std::unique_ptr<CatalogueScan> {
         platform::Platform& system = context.folder.platform();
         std::string path = context.folder.PathOf(file_name);
-        if (!system.FileExists(path) || !system.DeleteFile(path)) {
+        if (!MayReplaceEntry(system, path, /*missing_is_fine=*/false) || !system.DeleteFile(path)) {
           return nullptr;
         }
         context.log.LogCommand(request.command_text, request.client_name);
         return std::make_unique<CatalogueScan>(context.folder);
       });
   if (scan) {
-    co_await SendCatalogue(connection, *scan);
+    bool sent_any = false;
+    try {
+      co_await SendCatalogue(connection, *scan, sent_any);
+    } catch (...) {
+      if (sent_any)
+        connection.Reset();
+      throw;
+    }
   }
 }
 

@@ -111,6 +111,7 @@ bool TSQuv64::ServiceStart() {
     return false;
   }
   RemoveStaleStagedFiles(parts.folder);
+  RemoveStaleStagedFiles(parts.folder, "metar\\");
   EnsureMetarFolders(parts.folder);
   TcpServerOptions server_options;
   server_options.idle_timeout = options_.idle_timeout;

@@ -5,6 +5,7 @@
 // while server threads read them.
 #pragma once
 
+#include <functional>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -36,6 +37,14 @@ class TestPlatform : public platform::Platform {
     std::lock_guard<std::mutex> lock(mutex_);
     image_path_ = std::move(value);
   }
+  // Runs `fault` before every file is opened: false refuses the open (as
+  // for a file that cannot be opened), and it may throw what a test needs.
+  // Files are then opened by their paths only: OpenFolder gives nullptr, as
+  // for a folder that cannot be opened.
+  void SetOpenFault(std::function<bool(const std::string& path)> fault) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_fault_ = std::move(fault);
+  }
   // Messages written to the system event log, oldest first.
   std::vector<std::string> SystemEventLog() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -45,13 +54,28 @@ class TestPlatform : public platform::Platform {
   std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
                                            platform::FileShare share,
                                            platform::FileCreation creation) override {
+    std::function<bool(const std::string&)> fault;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fault = open_fault_;
+    }
+    if (fault && !fault(path))
+      return nullptr;
     return real_.OpenFile(path, access, share, creation);
   }
   std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (open_fault_)
+        return nullptr;
+    }
     return real_.OpenFolder(path);
   }
   bool FileExists(const std::string& path) override { return real_.FileExists(path); }
   bool EntryExists(const std::string& path) override { return real_.EntryExists(path); }
+  platform::EntryKind KindOfEntry(const std::string& path) override {
+    return real_.KindOfEntry(path);
+  }
   bool DeleteFile(const std::string& path) override { return real_.DeleteFile(path); }
   bool ReplaceFile(const std::string& from, const std::string& to) override {
     return real_.ReplaceFile(from, to);
@@ -121,6 +145,7 @@ class TestPlatform : public platform::Platform {
   bool free_bytes_set_ = false;
   std::optional<platform::ImagePathValue> image_path_;
   std::vector<std::string> event_log_;
+  std::function<bool(const std::string&)> open_fault_;
 };
 
 }  // namespace sqv64::testing_support

@@ -37,10 +37,16 @@ std::string FormatLocal(const std::tm& moment, const char* format) {
 
 std::unique_ptr<File> PosixPlatform::OpenFile(const std::string& path, FileAccess access,
                                               FileShare /*share*/, FileCreation creation) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   return AdoptOpenedFile(::open(NativePath(path).c_str(), OpenFlags(access, creation), 0666));
 }
 
 std::unique_ptr<Folder> PosixPlatform::OpenFolder(const std::string& path) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   int descriptor = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) {
     return nullptr;
@@ -49,30 +55,54 @@ std::unique_ptr<Folder> PosixPlatform::OpenFolder(const std::string& path) {
 }
 
 bool PosixPlatform::FileExists(const std::string& path) {
+  if (HoldsNul(path)) {
+    return false;
+  }
   struct stat status {};
   return ::stat(NativePath(path).c_str(), &status) == 0 && !S_ISDIR(status.st_mode);
 }
 
 bool PosixPlatform::EntryExists(const std::string& path) {
+  if (HoldsNul(path)) {
+    return false;
+  }
   struct stat status {};
   return ::lstat(NativePath(path).c_str(), &status) == 0;
 }
 
+EntryKind PosixPlatform::KindOfEntry(const std::string& path) {
+  struct stat status {};
+  if (HoldsNul(path) || ::lstat(NativePath(path).c_str(), &status) != 0) {
+    return EntryKind::kMissing;
+  }
+  if (S_ISREG(status.st_mode))
+    return EntryKind::kFile;
+  if (S_ISDIR(status.st_mode))
+    return EntryKind::kDirectory;
+  if (S_ISLNK(status.st_mode))
+    return EntryKind::kLink;
+  return EntryKind::kOther;
+}
+
 bool PosixPlatform::DeleteFile(const std::string& path) {
-  return ::unlink(NativePath(path).c_str()) == 0;
+  return !HoldsNul(path) && ::unlink(NativePath(path).c_str()) == 0;
 }
 
 bool PosixPlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  return ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
+  return !HoldsNul(from) && !HoldsNul(to) &&
+         ::rename(NativePath(from).c_str(), NativePath(to).c_str()) == 0;
 }
 
 bool PosixPlatform::CreateDirectory(const std::string& path) {
-  return ::mkdir(NativePath(path).c_str(), 0777) == 0;
+  return !HoldsNul(path) && ::mkdir(NativePath(path).c_str(), 0777) == 0;
 }
 
 std::vector<DirectoryEntry> PosixPlatform::ListDirectory(const std::string& folder,
                                                          std::string_view pattern) {
   std::vector<DirectoryEntry> entries;
+  if (HoldsNul(folder)) {
+    return entries;
+  }
   std::string native_folder = NativePath(folder);
   DIR* directory = ::opendir(native_folder.empty() ? "." : native_folder.c_str());
   if (directory == nullptr) {
@@ -100,14 +130,15 @@ std::vector<DirectoryEntry> PosixPlatform::ListDirectory(const std::string& fold
 std::optional<std::uint64_t> PosixPlatform::FreeBytes(const std::string& folder) {
   struct statvfs volume {};
   std::string native_folder = NativePath(folder);
-  if (::statvfs(native_folder.empty() ? "." : native_folder.c_str(), &volume) != 0) {
+  if (HoldsNul(folder) ||
+      ::statvfs(native_folder.empty() ? "." : native_folder.c_str(), &volume) != 0) {
     return std::nullopt;
   }
   return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 bool PosixPlatform::SetCurrentDirectory(const std::string& path) {
-  return ::chdir(NativePath(path).c_str()) == 0;
+  return !HoldsNul(path) && ::chdir(NativePath(path).c_str()) == 0;
 }
 
 std::string PosixPlatform::NativePath(const std::string& path) {

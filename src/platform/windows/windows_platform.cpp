@@ -93,6 +93,9 @@ WindowsPlatform::WindowsPlatform(std::wstring service_name)
 
 std::unique_ptr<File> WindowsPlatform::OpenFile(const std::string& path, FileAccess access,
                                                 FileShare share, FileCreation creation) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   HANDLE handle = ::CreateFileW(WidePath(path).c_str(), DesiredAccess(access), ShareMode(share),
                                 nullptr, Disposition(creation), FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -106,6 +109,9 @@ std::unique_ptr<File> WindowsPlatform::OpenFile(const std::string& path, FileAcc
 }
 
 std::unique_ptr<Folder> WindowsPlatform::OpenFolder(const std::string& path) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return nullptr;
@@ -114,25 +120,44 @@ std::unique_ptr<Folder> WindowsPlatform::OpenFolder(const std::string& path) {
 }
 
 bool WindowsPlatform::FileExists(const std::string& path) {
+  if (HoldsNul(path)) {
+    return false;
+  }
   DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool WindowsPlatform::EntryExists(const std::string& path) {
-  return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return !HoldsNul(path) && ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+EntryKind WindowsPlatform::KindOfEntry(const std::string& path) {
+  if (HoldsNul(path)) {
+    return EntryKind::kMissing;
+  }
+  DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return EntryKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return EntryKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return EntryKind::kDirectory;
+  // A device name ("NUL", "COM1") is refused when it is opened, as before.
+  return EntryKind::kFile;
 }
 
 bool WindowsPlatform::DeleteFile(const std::string& path) {
-  return ::DeleteFileW(WidePath(path).c_str()) != 0;
+  return !HoldsNul(path) && ::DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
 bool WindowsPlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+  return !HoldsNul(from) && !HoldsNul(to) &&
+         ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool WindowsPlatform::CreateDirectory(const std::string& path) {
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+  return !HoldsNul(path) && ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& folder,
@@ -141,6 +166,9 @@ std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& fo
   // the long name: the system's own matching also tries 8.3 short names
   // ("*.quv" would find "recording.quvx" through "RECORD~1.QUV").
   std::vector<DirectoryEntry> entries;
+  if (HoldsNul(folder)) {
+    return entries;
+  }
   std::wstring query = WidePath(folder) + L"*";
   WIN32_FIND_DATAW found{};
   HANDLE search = ::FindFirstFileExW(query.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -164,7 +192,8 @@ std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& fo
 std::optional<std::uint64_t> WindowsPlatform::FreeBytes(const std::string& folder) {
   ULARGE_INTEGER available{};
   std::wstring native_folder = WidePath(folder);
-  if (!::GetDiskFreeSpaceExW(native_folder.empty() ? nullptr : native_folder.c_str(), &available,
+  if (HoldsNul(folder) ||
+      !::GetDiskFreeSpaceExW(native_folder.empty() ? nullptr : native_folder.c_str(), &available,
                              nullptr, nullptr)) {
     return std::nullopt;
   }
@@ -172,7 +201,7 @@ std::optional<std::uint64_t> WindowsPlatform::FreeBytes(const std::string& folde
 }
 
 bool WindowsPlatform::SetCurrentDirectory(const std::string& path) {
-  return ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0;
+  return !HoldsNul(path) && ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0;
 }
 
 std::string WindowsPlatform::NativePath(const std::string& path) {
