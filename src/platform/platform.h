@@ -203,4 +203,22 @@ class Platform {
 // The platform the process runs on. It lives for the whole process.
 Platform& DefaultPlatform();
 
+// The process's command-line arguments as UTF-8, the program first. POSIX
+// passes `argv` on as it is; Windows reads the UTF-16 command line, so that
+// names survive whatever code page the console uses.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Makes the console show the UTF-8 that the process writes: on Windows its
+// output code page is UTF-8 until the process ends; POSIX terminals take
+// UTF-8 as it is.
+void ShowUtf8OnConsole();
+
+// Readies a TCP socket (its native handle) that is about to be bound and to
+// listen. On POSIX a restarted server binds its port again while connections
+// of the old one linger (SO_REUSEADDR, which never lets two listeners share
+// a port there). On Windows SO_REUSEADDR would let another process take the
+// same port, so the socket takes it for itself alone (SO_EXCLUSIVEADDRUSE)
+// and a port in use fails the bind. False when the option cannot be set.
+bool PrepareListeningSocket(std::uintptr_t native_socket);
+
 }  // namespace sqv64::platform

@@ -1,5 +1,9 @@
 #include "protocol/tcp_server.h"
 
+#include <cstdint>
+
+#include "platform/platform.h"
+
 namespace sqv64 {
 namespace {
 
@@ -18,7 +22,10 @@ TcpServer::~TcpServer() {
 }
 
 void TcpServer::Listen(asio::ip::tcp::acceptor& acceptor, const asio::ip::tcp::endpoint& endpoint) {
-  acceptor.set_option(asio::socket_base::reuse_address(true));
+  // A port that another process holds must fail the start, on every system.
+  if (!platform::PrepareListeningSocket(static_cast<std::uintptr_t>(acceptor.native_handle()))) {
+    throw asio::system_error(asio::error::invalid_argument, "listening socket options");
+  }
   acceptor.bind(endpoint);
   acceptor.listen(kListenBacklog);
 }

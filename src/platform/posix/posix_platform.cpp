@@ -7,6 +7,7 @@
 #include <langinfo.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <syslog.h>
@@ -220,6 +221,18 @@ bool PosixPlatform::StandardErrorIsTerminal() {
 Platform& DefaultPlatform() {
   static PosixPlatform platform;
   return platform;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void ShowUtf8OnConsole() {}
+
+bool PrepareListeningSocket(std::uintptr_t native_socket) {
+  int on = 1;
+  return ::setsockopt(static_cast<int>(native_socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) ==
+         0;
 }
 
 }  // namespace sqv64::platform

@@ -7,6 +7,9 @@
 #include "platform/windows/windows_file.h"
 #include "text/code_page.h"
 
+#include <shellapi.h>
+
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -251,6 +254,41 @@ bool WindowsPlatform::StandardErrorIsTerminal() {
 Platform& DefaultPlatform() {
   static WindowsPlatform platform;
   return platform;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) {
+    std::wstring_view argument = wide[i];
+    arguments.push_back(UnicodeToUtf8(std::u16string(argument.begin(), argument.end())));
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+
+namespace {
+
+UINT console_code_page_before = 0;
+
+void RestoreConsoleCodePage() {
+  ::SetConsoleOutputCP(console_code_page_before);
+}
+
+}  // namespace
+
+void ShowUtf8OnConsole() {
+  UINT current = ::GetConsoleOutputCP();
+  if (current == 0 || current == CP_UTF8 || console_code_page_before != 0)
+    return;  // no console, or UTF-8 already
+  if (::SetConsoleOutputCP(CP_UTF8)) {
+    console_code_page_before = current;
+    std::atexit(RestoreConsoleCodePage);
+  }
 }
 
 }  // namespace sqv64::platform
