@@ -23,7 +23,7 @@ step "format"
 scripts/check-format.sh
 
 step "tests under address and undefined-behaviour sanitizers"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSQV64_WERROR=ON \
   -DSQV64_SANITIZE=address,undefined -DSQV64_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
@@ -31,7 +31,7 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 300
 [ "$quick" -eq 1 ] && exit 0
 
 step "concurrency tests under the thread sanitizer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSQV64_WERROR=ON \
   -DSQV64_SANITIZE=thread -DSQV64_BUILD_BENCHMARKS=OFF >/dev/null
 # Only what the concurrency-labelled tests need.
 cmake --build build-tsan -j "$jobs" --target sqv64 protocol_tests server_process_tests \
@@ -45,7 +45,7 @@ step "fuzz targets over their corpora"
 scripts/fuzz.sh 10
 
 step "release build and benchmarks"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSQV64_WERROR=ON >/dev/null
 cmake --build build -j "$jobs" --target sqv64 sqv64ctl catalogue_list_bench getok_bench transfer_bench
 ctest --test-dir build --output-on-failure -L benchmark --timeout 900
 

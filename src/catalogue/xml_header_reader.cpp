@@ -311,6 +311,10 @@ struct XmlHeaderReader::State {
     if (failed) {
       return;
     }
+    if (path.size() + ignored_depth >= kMaxXmlDepth) {
+      Fail();  // deeper than any header: the parser would keep every level
+      return;
+    }
     if (ignored_depth > 0) {
       ++ignored_depth;
       return;

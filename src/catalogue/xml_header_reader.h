@@ -7,7 +7,8 @@
 // or without a byte-order mark) and Windows-1251 documents are read; all
 // texts are stored as Windows-1251. No external entity or DTD is ever
 // loaded, and a document larger than kMaxXmlHeaderSize (counting the text
-// its entities expand to) is unreadable.
+// its entities expand to), or with elements nested deeper than
+// kMaxXmlDepth, is unreadable.
 //
 // On failure the record is left exactly as it was; on success it holds what
 // the document says over the defaults it came with.
@@ -29,6 +30,8 @@
 namespace sqv64 {
 
 inline constexpr std::size_t kMaxXmlHeaderSize = std::size_t{64} << 20;
+// Real headers are five elements deep; the parser keeps every open element.
+inline constexpr std::size_t kMaxXmlDepth = 256;
 
 class XmlHeaderReader {
  public:

@@ -410,6 +410,35 @@ TEST(ReadXmlHeader, ExpandsInternalEntitiesButNotWithoutBound) {
   EXPECT_FALSE(Read(laughs));
 }
 
+// The parser keeps every open element, so depth is bounded like size: a
+// document of a million nested elements would cost the list ~140 MiB.
+TEST(ReadXmlHeader, ElementsNestedDeeperThanTheBoundMakeTheDocumentUnreadable) {
+  auto nested = [](std::size_t depth, const std::string& around) {
+    std::string open;
+    std::string close;
+    for (std::size_t i = 0; i < depth; ++i) {
+      open += "<" + around + ">";
+      close += "</" + around + ">";  // one tag name throughout
+    }
+    return open + close;
+  };
+  const std::string item = Entry("<Pass_Fld Name=\"T\"/><Pass_Val>v</Pass_Val>");
+  // Header, Pass_List, Pass_Str and Pass_Val are four levels of their own.
+  struct Case {
+    std::string document;
+    bool readable;
+  } cases[] = {
+      {Document(List(item) + nested(kMaxXmlDepth - 1, "x")), true},
+      {Document(List(item) + nested(kMaxXmlDepth, "x")), false},
+      {Document(nested(kMaxXmlDepth - 1, "Pass_List")), true},
+      {Document(nested(kMaxXmlDepth, "Pass_List")), false},
+      {Document(List(item) + nested(100000, "x")), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Read(c.document).has_value(), c.readable) << c.document.size();
+  }
+}
+
 TEST(ReadXmlHeader, CutsLongTextsAndStopsAtAHundredItems) {
   std::string entries;
   for (int i = 1; i <= 150; ++i) {

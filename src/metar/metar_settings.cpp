@@ -10,6 +10,8 @@
 namespace sqv64 {
 namespace {
 
+// Staging files of the settings are made in the weather folder itself.
+constexpr const char* kWeatherFolder = "metar\\";
 constexpr std::string_view kSettingsFile = "metar\\metar.ini";
 
 constexpr std::string_view kDefaultSettings =
@@ -59,7 +61,10 @@ void EnsureMetarFolders(const WorkingFolder& folder) {
     return;
   if (!platform.CreateDirectory(folder.PathOf("metar\\archive")))
     return;
-  StagedFile staged(folder);
+  // No settings file can be created there: the service runs on without it.
+  StagedFile staged(folder, kWeatherFolder);
+  if (!staged.Open())
+    return;
   staged.Write(kDefaultSettings);
   staged.CommitAs(folder.PathOf(kSettingsFile));
 }
@@ -142,8 +147,13 @@ void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings) {
 
 void SaveMetarSettings(WeatherFiles& files, std::string_view payload) {
   auto lock = files.LockForWriting();
-  StagedFile staged(files.folder());
-  staged.Write(payload);
+  // Staged beside its target, so that the move never leaves the folder.
+  StagedFile staged(files.folder(), kWeatherFolder);
+  try {
+    staged.Write(payload);
+  } catch (const platform::IoError&) {
+    return;  // the received bytes are dropped and the old file stays
+  }
   staged.CommitAs(files.PathOf(kSettingsFile));
 }
 

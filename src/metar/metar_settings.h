@@ -68,8 +68,9 @@ void ApplySettingLine(MetarSettings& settings, std::string_view line);
 void LoadMetarSettings(WeatherFiles& files, MetarSettings& settings);
 
 // Replaces "metar\metar.ini" with exactly `payload`, through a temporary
-// file renamed over it, so the old file stays whole when anything fails.
-// Safe to call from any thread.
+// file in "metar\" renamed over it, so the old file stays whole when anything
+// fails. A file that cannot be written drops the payload quietly. Safe to
+// call from any thread.
 void SaveMetarSettings(WeatherFiles& files, std::string_view payload);
 
 }  // namespace sqv64

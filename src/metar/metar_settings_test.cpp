@@ -213,5 +213,34 @@ TEST(SaveMetarSettingsTest, ASettingsFileThatCannotBeReplacedStaysAndNoStagingFi
   }
 }
 
+// Staging files go beside the settings file, inside "metar\", and one that
+// cannot be created there gives up quietly, at start-up as for a client.
+TEST(SaveMetarSettingsTest, StagesInsideTheWeatherFolderAndGivesUpQuietly) {
+  WeatherTestFolder test;
+  test.Write("metar/metar.ini", "old");
+  std::vector<std::string> staged;
+  test.platform().SetOpenFault([&](const std::string& path) {
+    if (path.find("sqv64-staged-") != std::string::npos)
+      staged.push_back(path);
+    return true;
+  });
+  SaveMetarSettings(test.files(), "new");
+  EXPECT_EQ(test.Read("metar/metar.ini"), "new");
+  ASSERT_EQ(staged.size(), 1u);
+  EXPECT_EQ(staged[0].rfind(test.folder().PathOf("metar\\sqv64-staged-"), 0), 0u) << staged[0];
+
+  test.platform().SetOpenFault(
+      [](const std::string& path) { return path.find("sqv64-staged-") == std::string::npos; });
+  EXPECT_NO_THROW(SaveMetarSettings(test.files(), "newer"));
+  EXPECT_EQ(test.Read("metar/metar.ini"), "new");
+
+  WeatherTestFolder fresh(false);
+  fresh.platform().SetOpenFault(
+      [](const std::string& path) { return path.find("sqv64-staged-") == std::string::npos; });
+  EXPECT_NO_THROW(EnsureMetarFolders(fresh.folder()));
+  EXPECT_TRUE(std::filesystem::is_directory(fresh.path() / "metar" / "archive"));
+  EXPECT_FALSE(fresh.Exists("metar/metar.ini"));
+}
+
 }  // namespace
 }  // namespace sqv64

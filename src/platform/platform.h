@@ -10,7 +10,14 @@
 // re-encodes a name.
 //
 // Failures to open, create, delete or find something are results (nullptr,
-// false, nullopt); errors on a file that is already open throw IoError.
+// false, nullopt); errors on a file that is already open throw IoError. A
+// path that holds a NUL byte names nothing: every operation refuses it as
+// it would a missing file, before the system sees it, since the system
+// would read the path only up to that byte.
+//
+// Only regular files are opened: a folder, a FIFO, a socket or a device
+// (on Windows anything that is not a file on a disk) is refused as if it
+// were missing, and the attempt never waits for another process.
 //
 // Thread safety: every member may be called from any thread at once.
 #pragma once
@@ -123,6 +130,15 @@ class Folder {
                                          FileShare share, FileCreation creation) = 0;
 };
 
+// What a directory entry is in itself; a symbolic link (on Windows any
+// reparse point) is a link whatever it points to.
+enum class EntryKind { kMissing, kFile, kDirectory, kLink, kOther };
+
+// Whether `path` holds a NUL byte, which no path of this platform may hold.
+inline bool HoldsNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
 struct DirectoryEntry {
   std::string name;  // 8-bit, as the file system reports it
   bool is_directory = false;
@@ -192,6 +208,8 @@ class Platform {
   // The stamp of the entry `path`, without opening it; nullopt when there
   // is none.
   virtual std::optional<EntryStamp> StampOf(const std::string& path) = 0;
+  // What the entry of this name is, without following a link.
+  virtual EntryKind KindOfEntry(const std::string& path) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   // Renames `from` to `to` in one step, replacing a file at `to`.
   virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
@@ -239,5 +257,23 @@ class Platform {
 
 // The platform the process runs on. It lives for the whole process.
 Platform& DefaultPlatform();
+
+// The process's command-line arguments as UTF-8, the program first. POSIX
+// passes `argv` on as it is; Windows reads the UTF-16 command line, so that
+// names survive whatever code page the console uses.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Makes the console show the UTF-8 that the process writes: on Windows its
+// output code page is UTF-8 until the process ends; POSIX terminals take
+// UTF-8 as it is.
+void ShowUtf8OnConsole();
+
+// Readies a TCP socket (its native handle) that is about to be bound and to
+// listen. On POSIX a restarted server binds its port again while connections
+// of the old one linger (SO_REUSEADDR, which never lets two listeners share
+// a port there). On Windows SO_REUSEADDR would let another process take the
+// same port, so the socket takes it for itself alone (SO_EXCLUSIVEADDRUSE)
+// and a port in use fails the bind. False when the option cannot be set.
+bool PrepareListeningSocket(std::uintptr_t native_socket);
 
 }  // namespace sqv64::platform

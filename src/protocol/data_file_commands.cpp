@@ -21,7 +21,8 @@ constexpr std::size_t kTransferChunk = 256 * 1024;
 
 // Sends the catalogue batch by batch as the scan reads it, so that a large
 // store is never held whole; each batch goes out while the next is read.
-asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan) {
+// `sent_any` tells whether bytes went out.
+asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan, bool& sent_any) {
   using namespace asio::experimental::awaitable_operators;
   std::string_view sending;
   bool more = co_await connection.Blocking([&] { return scan.ReadNextBatch(sending); });
@@ -30,6 +31,7 @@ asio::awaitable<void> SendCatalogue(Connection& connection, CatalogueScan& scan)
     auto read_next = [&]() -> asio::awaitable<bool> {
       co_return co_await connection.Blocking([&] { return scan.ReadNextBatch(next); });
     };
+    sent_any = sent_any || !sending.empty();
     more = co_await (connection.Send(sending) && read_next());
     sending = next;
   }
@@ -53,17 +55,44 @@ asio::awaitable<std::size_t> ReceiveChunk(Connection& connection, std::vector<ch
   co_return filled;
 }
 
+// Whether a save or a delete may act on the entry at `path`: a file, a
+// symbolic link (the link itself is replaced or removed, never what it
+// points to) or, for a save, nothing yet. Folders, FIFOs, sockets and
+// devices are left alone.
+bool MayReplaceEntry(platform::Platform& system, const std::string& path, bool missing_is_fine) {
+  switch (system.KindOfEntry(path)) {
+    case platform::EntryKind::kFile:
+    case platform::EntryKind::kLink:
+      return true;
+    case platform::EntryKind::kMissing:
+      return missing_is_fine;
+    case platform::EntryKind::kDirectory:
+    case platform::EntryKind::kOther:
+      return false;
+  }
+  return false;
+}
+
 }  // namespace
 
 asio::awaitable<void> SendFileList(Connection& connection, CommandContext& context) {
   std::unique_ptr<CatalogueScan> scan =
       co_await connection.Blocking([&] { return std::make_unique<CatalogueScan>(context.folder); });
-  co_await SendCatalogue(connection, *scan);
-  std::string trailer = co_await connection.Blocking([&] {
-    std::string text;
-    AppendCatalogueTrailer(context.folder, text);
-    return text;
-  });
+  bool sent_any = false;
+  std::string trailer;
+  try {
+    co_await SendCatalogue(connection, *scan, sent_any);
+    trailer = co_await connection.Blocking([&] {
+      std::string text;
+      AppendCatalogueTrailer(context.folder, text);
+      return text;
+    });
+  } catch (...) {
+    // A client must never take a cut catalogue for a whole one.
+    if (sent_any)
+      connection.Reset();
+    throw;
+  }
   co_await connection.Send(trailer);
 }
 
@@ -129,7 +158,8 @@ asio::awaitable<void> SendFileCopy(Connection& connection, CommandContext& conte
 asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& context,
                                       const RequestLine& request, const std::string& file_name) {
   using namespace asio::experimental::awaitable_operators;
-  // A refused name still has its payload received, discarded and logged.
+  // A refused name still has its payload received, discarded and logged;
+  // so has one whose staging file cannot be created.
   std::optional<std::string> target = SaveTargetName(file_name);
   StagedFile staged(context.folder);
   // While one chunk is written on a blocking-work thread, the next one
@@ -138,7 +168,14 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
   std::vector<char> writing(kSaveChunk);
   auto write = [&](std::size_t size) -> asio::awaitable<void> {
     if (target) {
-      co_await connection.Blocking([&] { staged.Write(std::string_view(writing.data(), size)); });
+      bool kept = co_await connection.Blocking([&] {
+        if (!staged.Open())
+          return false;
+        staged.Write(std::string_view(writing.data(), size));
+        return true;
+      });
+      if (!kept)
+        target.reset();
     }
   };
   // A reset or an idle client ends the command here; the staged file is
@@ -160,8 +197,11 @@ asio::awaitable<void> ReceiveFileSave(Connection& connection, CommandContext& co
   }
   co_await connection.Blocking([&] {
     context.log.LogCommand(request.command_text, request.client_name);
-    if (target) {
-      std::string path = context.folder.PathOf(*target);
+    if (!target) {
+      return;
+    }
+    std::string path = context.folder.PathOf(*target);
+    if (MayReplaceEntry(context.folder.platform(), path, /*missing_is_fine=*/true)) {
       staged.CommitAs(path);
       SharedCompressedRecordCache().Forget(path);
     }
@@ -177,7 +217,7 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
       co_await connection.Blocking([&]() -> std::unique_ptr<CatalogueScan> {
         platform::Platform& system = context.folder.platform();
         std::string path = context.folder.PathOf(file_name);
-        if (!system.FileExists(path) || !system.DeleteFile(path)) {
+        if (!MayReplaceEntry(system, path, /*missing_is_fine=*/false) || !system.DeleteFile(path)) {
           return nullptr;
         }
         SharedCompressedRecordCache().Forget(path);
@@ -185,7 +225,14 @@ asio::awaitable<void> DeleteDataFile(Connection& connection, CommandContext& con
         return std::make_unique<CatalogueScan>(context.folder);
       });
   if (scan) {
-    co_await SendCatalogue(connection, *scan);
+    bool sent_any = false;
+    try {
+      co_await SendCatalogue(connection, *scan, sent_any);
+    } catch (...) {
+      if (sent_any)
+        connection.Reset();
+      throw;
+    }
   }
 }
 

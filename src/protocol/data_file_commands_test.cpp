@@ -214,6 +214,51 @@ TEST_F(DataFileCommandsTest, AClientThatResetsDuringASaveLeavesTheOldFile) {
   EXPECT_EQ(StoreEntries(), std::vector<std::string>{"big.quv"});
 }
 
+TEST_F(DataFileCommandsTest, ASaveWhoseStagingFileCannotBeCreatedStillDrainsAndLogs) {
+  server_.store().Write("flight.quv", "old");
+  server_.platform().SetOpenFault(
+      [](const std::string& path) { return path.find("sqv64-staged-") == std::string::npos; });
+  std::string payload(3 << 20, 'n');  // more than the socket buffers hold
+  ProtocolReply reply = Run(kSave + "flight.quv", payload);
+  EXPECT_EQ(reply.end, End::kClosed) << reply.error;
+  EXPECT_EQ(server_.store().Read("flight.quv"), "old");
+  EXPECT_EQ(Log(), kLogStamp + kSave + "flight.quv (client)\r\n");
+  EXPECT_EQ(StoreEntries(), (std::vector<std::string>{"flight.quv", "log.txt"}));
+}
+
+// A failure after the first batch of a catalogue went out resets the
+// connection, so that the client cannot take what it got for a whole list.
+TEST_F(DataFileCommandsTest, AListOrDeleteThatFailsPartWayResetsTheConnection) {
+  struct InjectedFault {};  // no std::exception: the scan does not absorb it
+  fixtures::PlainFileDescription file;
+  file.record.items = {{"Type", "Tu-154M"}};
+  const std::string bytes = fixtures::PlainFileBytes(file);
+  struct Case {
+    std::string command;
+    std::string deleted;
+  } cases[] = {{"File list", ""}, {kDelete + "a.hdr", "a.hdr"}};
+  for (const Case& c : cases) {
+    server_.store().Write("a.hdr", bytes);
+    server_.store().Write("b.hdr", bytes);
+    // The second batch holds the .quv files past the first batch.
+    for (std::size_t i = 0; i < CatalogueScan::kBatchFiles + 10; ++i) {
+      server_.store().Write("f" + std::to_string(10000 + i) + ".quv", "unreadable");
+    }
+    server_.platform().SetOpenFault([](const std::string& path) {
+      if (path.find("f11030.quv") != std::string::npos)
+        throw InjectedFault{};
+      return true;
+    });
+    ProtocolReply reply = Run(c.command);
+    EXPECT_EQ(reply.end, End::kReset) << c.command;
+    EXPECT_FALSE(c.deleted.empty() ? false : server_.store().Exists(c.deleted)) << c.command;
+    // Without the fault the same command completes.
+    server_.platform().SetOpenFault(nullptr);
+    server_.store().Write("a.hdr", bytes);
+    EXPECT_EQ(Run(c.command).end, End::kClosed) << c.command;
+  }
+}
+
 TEST_F(DataFileCommandsTest, DeleteActsOnlyOnExistingDataFiles) {
   server_.store().Write("port.txt", "8010");
   server_.store().Write("gone.hdr", "x");

@@ -25,8 +25,17 @@ std::vector<std::string_view> Components(std::string_view name) {
 
 }  // namespace
 
+bool HoldsControlByte(std::string_view name) {
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20)
+      return true;
+  }
+  return false;
+}
+
 bool IsNameInsideFolder(std::string_view name) {
-  if (name.empty() || IsSeparator(name.front()) || name.find(':') != std::string_view::npos) {
+  if (name.empty() || HoldsControlByte(name) || IsSeparator(name.front()) ||
+      name.find(':') != std::string_view::npos) {
     return false;
   }
   for (std::string_view component : Components(name)) {
@@ -45,6 +54,8 @@ bool IsDataFileName(std::string_view name) {
 }
 
 std::optional<std::string> SaveTargetName(std::string_view name) {
+  if (HoldsControlByte(name))
+    return std::nullopt;
   std::size_t last = name.find_last_of("\\/:");
   std::string_view component = last == std::string_view::npos ? name : name.substr(last + 1);
   if (!IsDataFileName(component))

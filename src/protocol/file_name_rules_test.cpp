@@ -43,6 +43,22 @@ TEST(SaveTargetName, KeepsTheLastComponentOfADataFileName) {
   EXPECT_EQ(SaveTargetName("a.hdr.bak"), std::nullopt);
 }
 
+TEST(FileNameRules, ANameWithAControlByteNamesNoFile) {
+  using namespace std::string_literals;
+  const std::string names[] = {
+      "port.txt\0.hdr"s, "sqv64\0.quv"s, "a\tb.hdr"s,  "a.hdr\r"s,
+      "\na.quv"s,        "a\x1F.quvx"s,  "a\x01.hdr"s, "metar\\x\0\\..\\y.txt"s,
+  };
+  for (const std::string& name : names) {
+    EXPECT_TRUE(HoldsControlByte(name)) << name;
+    EXPECT_FALSE(IsNameInsideFolder(name)) << name;
+    EXPECT_EQ(SaveTargetName("C:\\" + name), std::nullopt) << name;
+  }
+  // Every byte from 0x20 up is an ordinary character of a name.
+  EXPECT_FALSE(HoldsControlByte(" \x7F\x80\xFF\xD2\xE8\xEF.hdr"));
+  EXPECT_EQ(SaveTargetName("\xD2 \x7F.hdr"), "\xD2 \x7F.hdr");
+}
+
 TEST(IsDataFileName, AcceptsTheFourExtensionsInAnyCase) {
   EXPECT_TRUE(IsDataFileName("x.Hdr"));
   EXPECT_TRUE(IsDataFileName("dir\\x.QUVX"));

@@ -1,5 +1,6 @@
 #include "protocol/tcp_server.h"
 
+#include "platform/platform.h"
 #include "platform/socket_options.h"
 
 namespace sqv64 {
@@ -38,7 +39,10 @@ bool TcpServer::Listen(asio::io_context& network, const asio::ip::tcp::endpoint&
   if (endpoint.address().is_v6()) {
     acceptor->set_option(asio::ip::v6_only(true));
   }
-  acceptor->set_option(asio::socket_base::reuse_address(true));
+  // A port that another process holds must fail the start, on every system.
+  if (!platform::PrepareListeningSocket(static_cast<std::uintptr_t>(acceptor->native_handle()))) {
+    throw asio::system_error(asio::error::invalid_argument, "listening socket options");
+  }
   acceptor->bind(endpoint);
   acceptor->listen(kListenBacklog);
   acceptors_.push_back(std::move(acceptor));
@@ -52,7 +56,9 @@ void TcpServer::Start(std::uint16_t port) {
     // it: the sockets below share the port only among themselves.
     tcp::acceptor probe(*networks_.front());
     probe.open(tcp::v4());
-    probe.set_option(asio::socket_base::reuse_address(true));
+    if (!platform::PrepareListeningSocket(static_cast<std::uintptr_t>(probe.native_handle()))) {
+      throw asio::system_error(asio::error::invalid_argument, "listening socket options");
+    }
     probe.bind(tcp::endpoint(tcp::v4(), port));
     port_ = probe.local_endpoint().port();
   }

@@ -53,6 +53,29 @@ TEST(TcpServer, ALineLongerThanTheLimitEndsTheConnectionAtOnce) {
   EXPECT_EQ(reply.bytes, "");
 }
 
+// Two servers must never share a port (on Windows SO_REUSEADDR would let
+// them): the second one's start fails, on IPv4 and IPv6 alike.
+TEST(TcpServer, APortThatAnotherServerHoldsFailsTheStart) {
+  TestServer first;
+  TcpServer second({}, [](Connection&) -> asio::awaitable<void> { co_return; });
+  EXPECT_THROW(second.Start(first.server().port()), asio::system_error);
+  EXPECT_EQ(first.Client().Run("c", "GetOK").bytes, "OK");
+
+  // An IPv6 listener on the port is refused as well.
+  asio::io_context io;
+  asio::ip::tcp::acceptor ipv6(io);
+  asio::error_code no_ipv6;
+  ipv6.open(asio::ip::tcp::v6(), no_ipv6);
+  if (!no_ipv6) {
+    ipv6.set_option(asio::ip::v6_only(true));
+    ASSERT_TRUE(
+        platform::PrepareListeningSocket(static_cast<std::uintptr_t>(ipv6.native_handle())));
+    asio::error_code taken;
+    ipv6.bind({asio::ip::tcp::v6(), first.server().port()}, taken);
+    EXPECT_TRUE(taken) << "bound a port in use";
+  }
+}
+
 TEST(TcpServer, ASilentClientIsDisconnectedAfterTheIdleTime) {
   TestServer server(TcpServerOptions{std::chrono::milliseconds(200), 2, 2});
   ProtocolReply waiting_for_line = server.Client().RunRaw("", /*close_sending_side=*/false);

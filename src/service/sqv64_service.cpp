@@ -153,6 +153,7 @@ bool TSQuv64::ServiceStart() {
     return false;
   }
   RemoveStaleStagedFiles(parts.folder);
+  RemoveStaleStagedFiles(parts.folder, "metar\\");
   EnsureMetarFolders(parts.folder);
   // Read access.txt now, so that a malformed one is logged at the start.
   parts.access.Current();

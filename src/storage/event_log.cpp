@@ -7,6 +7,17 @@ constexpr std::size_t kDateWidth = 10;
 constexpr std::size_t kTimeWidth = 8;
 constexpr std::size_t kCommandWidth = 10;
 
+// A client's text with every byte below 0x20 shown as "?", so that a line of
+// the log never holds a line break or a NUL that a client put there.
+std::string Printable(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20)
+      c = '?';
+  }
+  return shown;
+}
+
 }  // namespace
 
 std::string PadRight(std::string_view text, std::size_t width) {
@@ -51,9 +62,9 @@ void EventLog::WriteLog(std::string_view message) {
 void EventLog::LogCommand(std::string_view command_text, std::string_view client_name) {
   std::string message = TimeField();
   message += ' ';
-  message += PadRight(command_text, kCommandWidth);
+  message += PadRight(Printable(command_text), kCommandWidth);
   message += " (";
-  message += client_name;
+  message += Printable(client_name);
   message += ')';
   WriteLog(message);
 }

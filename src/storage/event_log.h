@@ -23,7 +23,8 @@ class EventLog {
   void WriteLog(std::string_view message);
 
   // Logs a client command: the time field, a space, `command_text` padded to
-  // 10, " (", `client_name`, ")".
+  // 10, " (", `client_name`, ")". Bytes below 0x20 in either text are
+  // written as "?".
   void LogCommand(std::string_view command_text, std::string_view client_name);
 
   // The local time of day, padded on the left to 8 characters.

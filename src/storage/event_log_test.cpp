@@ -47,6 +47,16 @@ TEST_F(EventLogTest, PadsDateTimeAndCommandToTheirWidths) {
   EXPECT_EQ(folder_.Read("log.txt"), expected);
 }
 
+TEST_F(EventLogTest, ControlBytesOfAClientAreWrittenAsQuestionMarks) {
+  using namespace std::string_literals;
+  log_.LogCommand("File deleting from server database port.txt\0.hdr"s, "evil\r\nx\x1F\x7F\xD2"s);
+  log_.LogCommand("a\tb\x01"s, "\0"s);
+  EXPECT_EQ(folder_.Read("log.txt"),
+            "08.12.2020  9:05:07 File deleting from server database port.txt?.hdr "
+            "(evil??x?\x7F\xD2)\r\n"
+            "08.12.2020  9:05:07 a?b?       (?)\r\n"s);
+}
+
 TEST_F(EventLogTest, AppendsAndKeepsEarlierLines) {
   folder_.Write("log.txt", "earlier\r\n");
   log_.WriteLog("x");

@@ -26,30 +26,31 @@ StagedFile::~StagedFile() {
   Discard();
 }
 
-void StagedFile::Create() {
+bool StagedFile::Open() {
   using namespace platform;
   for (int attempt = 0; attempt < 8 && file_ == nullptr; ++attempt) {
-    path_ = folder_.PathOf(UniqueName());
+    path_ = folder_.PathOf(subfolder_ + UniqueName());
     file_ = folder_.platform().OpenFile(path_, FileAccess::kWrite, FileShare::kNone,
                                         FileCreation::kCreateNew);
   }
   if (file_ == nullptr) {
     path_.clear();
-    throw IoError("cannot create a staging file in " + folder_.path());
+    return false;
   }
+  return true;
 }
 
 void StagedFile::Write(std::string_view bytes) {
-  if (file_ == nullptr) {
-    Create();
+  if (!Open()) {
+    throw platform::IoError("cannot create a staging file in " + folder_.PathOf(subfolder_));
   }
   file_->Write(bytes.data(), bytes.size());
 }
 
 bool StagedFile::CommitAs(const std::string& target_path) {
   try {
-    if (file_ == nullptr) {
-      Create();
+    if (!Open()) {
+      return false;
     }
     file_->Sync();
     file_->Close();
@@ -74,11 +75,11 @@ void StagedFile::Discard() {
   }
 }
 
-void RemoveStaleStagedFiles(const WorkingFolder& folder) {
+void RemoveStaleStagedFiles(const WorkingFolder& folder, const std::string& subfolder) {
   std::string pattern = std::string(kPrefix) + "*" + std::string(kExtension);
-  for (const auto& entry : folder.platform().ListDirectory(folder.path(), pattern)) {
+  for (const auto& entry : folder.platform().ListDirectory(folder.PathOf(subfolder), pattern)) {
     if (!entry.is_directory) {
-      folder.platform().DeleteFile(folder.PathOf(entry.name));
+      folder.platform().DeleteFile(folder.PathOf(subfolder + entry.name));
     }
   }
 }

@@ -2,7 +2,8 @@
 // content is on the disk, so that a crash, a full disk or an abandoned
 // transfer never leaves a cut file in the target's place.
 //
-// The staging file is created in the working folder on the first Write and
+// The staging file is created beside the target (in the working folder, or
+// in the subfolder named at construction) on the first Write or Open, and
 // removed again unless CommitAs succeeds. One StagedFile is used by one
 // thread at a time.
 #pragma once
@@ -17,10 +18,17 @@ namespace sqv64 {
 
 class StagedFile {
  public:
-  explicit StagedFile(const WorkingFolder& folder) : folder_(folder) {}
+  // `subfolder` is relative to the working folder and ends with a
+  // separator ("metar\\"); empty for the working folder itself.
+  explicit StagedFile(const WorkingFolder& folder, std::string subfolder = {})
+      : folder_(folder), subfolder_(std::move(subfolder)) {}
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
+
+  // Creates the staging file unless it exists already; false when it cannot
+  // be created, so that a caller can give up quietly.
+  bool Open();
 
   // Appends `bytes`; throws platform::IoError when the staging file cannot be
   // created or written.
@@ -33,15 +41,16 @@ class StagedFile {
   bool CommitAs(const std::string& target_path);
 
  private:
-  void Create();
   void Discard();
 
   const WorkingFolder& folder_;
+  std::string subfolder_;
   std::string path_;
   std::unique_ptr<platform::File> file_;
 };
 
-// Removes the staging files that a crash left in the working folder.
-void RemoveStaleStagedFiles(const WorkingFolder& folder);
+// Removes the staging files that a crash left in the working folder, or in
+// its `subfolder` (as for StagedFile).
+void RemoveStaleStagedFiles(const WorkingFolder& folder, const std::string& subfolder = {});
 
 }  // namespace sqv64

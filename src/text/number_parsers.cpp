@@ -122,7 +122,7 @@ std::optional<double> ParseDecimal(std::u16string_view text) {
   if (i != text.size() || !digit_read)
     return std::nullopt;
   if (mantissa.empty())
-    mantissa = "0";
+    mantissa.push_back('0');  // assigning "0" upsets GCC 12's -Wrestrict at -O3
   // A digit string with an exponent and no separator reads the same in every
   // locale, and strtod rounds it correctly.
   std::string number = mantissa + "e" + std::to_string(exponent - fraction_digits);

@@ -256,6 +256,67 @@ TEST_F(StoreTest, FilesRoundTripThroughSaveFetchAndDelete) {
   EXPECT_EQ(text.find(kCopy + "new.quv"), std::string::npos);
 }
 
+// A NUL byte ends a name for the system, so "decoy.txt" NUL ".hdr" passes
+// a check of the extension but names "decoy.txt" there. No file command
+// may reach that file, and the log shows the NUL as "?".
+TEST_F(StoreTest, NamesWithControlBytesReachNoFile) {
+  using namespace std::string_literals;
+  const std::string decoy = "decoy-content\r\n";
+  Write("decoy.txt", decoy);
+  Write("decoy.txt.hdr", fixtures::PlainFileBytes(PlainFlight("Il-96", "RA-96017")));
+  std::filesystem::path port_file = server_.folder() / "port.txt";
+  auto read = [](const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  };
+  const std::string port_before = read(port_file);
+  struct Case {
+    std::string command;
+    std::string payload;
+    std::string logged;  // the line's command text, or empty when not logged
+  } cases[] = {
+      {kCopyLogged + "decoy.txt\0.hdr"s, "", kCopyLogged + "decoy.txt?.hdr"},
+      {kCopy + "decoy.txt\0.hdr"s, "", ""},
+      {kCopy + "decoy.txt\r.hdr"s, "", ""},
+      {kSave + "decoy.txt\0.quv"s, "replaced", kSave + "decoy.txt?.quv"},
+      {kSave + "port.txt\0.quv"s, "replaced", kSave + "port.txt?.quv"},
+      {kSave + "decoy.txt\t.hdr"s, "replaced", kSave + "decoy.txt?.hdr"},
+      {kDelete + "decoy.txt\0.hdr"s, "", ""},
+      {kDelete + "port.txt\0.hdr"s, "", ""},
+      {kDelete + "decoy.txt\x01.hdr"s, "", ""},
+  };
+  for (const Case& c : cases) {
+    ProtocolReply reply = server_.Client(server_.Hosts().front())
+                              .Run(
+                                  "black\x01"
+                                  "box\x7F"s,
+                                  c.command, c.payload);
+    EXPECT_EQ(reply.end, ProtocolReply::End::kClosed) << c.command;
+    EXPECT_EQ(reply.bytes, "") << c.command;
+    EXPECT_EQ(read(server_.folder() / "decoy.txt"), decoy) << c.command;
+    EXPECT_EQ(read(port_file), port_before) << c.command;
+    EXPECT_TRUE(std::filesystem::exists(server_.folder() / "decoy.txt.hdr")) << c.command;
+  }
+  // Nothing was stored under any part of those names.
+  for (const char* name : {"decoy.txt.quv", "port.txt.quv", "decoy.txt"}) {
+    EXPECT_NE(read(server_.folder() / name), "replaced") << name;
+  }
+  std::string log = read(server_.folder() / "log.txt");
+  for (const Case& c : cases) {
+    if (!c.logged.empty()) {
+      EXPECT_NE(log.find(" " + c.logged + " (black?box\x7F)\r\n"), std::string::npos)
+          << c.logged << "\n"
+          << log;
+    }
+  }
+  for (char control = 0; control < 0x20; ++control) {
+    if (control == '\r' || control == '\n')
+      continue;
+    EXPECT_EQ(log.find(control), std::string::npos) << static_cast<int>(control);
+  }
+  EXPECT_EQ(log.find("\n\n"), std::string::npos);
+}
+
 // Tests keep the weather side away from the real weather server: its
 // downloads go to a loopback port where nothing listens.
 const std::string kLoopbackWeatherSettings =

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
+#include "fixtures/data_file_fixtures.h"
 #include "protocol_client.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
@@ -135,6 +137,83 @@ TEST_F(CtlTest, StatusShowsTheServerForPeopleAndAsReceivedForScripts) {
   EXPECT_EQ(json.output.substr(0, json.output.find("\"free_bytes\"")),
             direct.bytes.substr(0, direct.bytes.find("\"free_bytes\"")));
   EXPECT_EQ(Ctl(port(), {"status", "--xml"}).exit_status, 2);
+}
+
+// An empty reply to a delete means a refused delete or the last file gone;
+// only a file that was listed before can have been deleted.
+TEST(Ctl, DeleteSaysDeletedOnlyForAFileThatWasInTheStore) {
+  TemporaryFolder store;
+  TemporaryFolder local;
+  ServerProcess server(store.path());
+  for (const char* name : {"log.txt", "missing.hdr", "port.txt"}) {
+    ProcessResult refused = Ctl(server.port(), {"delete", name});
+    EXPECT_EQ(refused.exit_status, 1) << name << ": " << refused.output;
+    EXPECT_FALSE(Contains(refused.output, "deleted \"")) << refused.output;
+  }
+  EXPECT_TRUE(store.Exists("log.txt"));
+  EXPECT_TRUE(store.Exists("port.txt"));
+
+  fixtures::PlainFileDescription flight;
+  flight.record.items = {{"Type", "Tu-154M"}};
+  local.Write("only.quv", fixtures::PlainFileBytes(flight));
+  ASSERT_EQ(Ctl(server.port(), {"put", (local.path() / "only.quv").string()}).exit_status, 0);
+  ProcessResult last = Ctl(server.port(), {"delete", "only.quv"});
+  EXPECT_EQ(last.exit_status, 0) << last.output;
+  EXPECT_TRUE(Contains(last.output, "deleted \"only.quv\"; 0 files remain")) << last.output;
+  EXPECT_FALSE(store.Exists("only.quv"));
+  EXPECT_EQ(Ctl(server.port(), {"delete", "only.quv"}).exit_status, 1);
+}
+
+// A peer that answers every "File list" with `reply`, one byte every
+// `pause`; `reply` empty: it never answers at all.
+class SlowListPeer {
+ public:
+  SlowListPeer(std::string reply, std::chrono::milliseconds pause)
+      : acceptor_(io_, {asio::ip::make_address("127.0.0.1"), 0}),
+        thread_([this, reply = std::move(reply), pause] {
+          asio::ip::tcp::socket socket = acceptor_.accept();
+          asio::streambuf line;
+          asio::read_until(socket, line, '\n');
+          if (reply.empty()) {
+            // Silent, with the connection open, until the test is done.
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!released_ && std::chrono::steady_clock::now() < deadline)
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return;
+          }
+          for (char byte : reply) {
+            std::this_thread::sleep_for(pause);
+            asio::write(socket, asio::buffer(&byte, 1));
+          }
+        }) {}
+  ~SlowListPeer() {
+    released_ = true;
+    thread_.join();
+  }
+  std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
+
+ private:
+  std::atomic<bool> released_{false};
+  asio::io_context io_;
+  asio::ip::tcp::acceptor acceptor_;
+  std::thread thread_;
+};
+
+TEST(Ctl, AListHasNoTimeLimitWhileBytesKeepComing) {
+  std::string trailer = "/srv\t12\t";
+  std::string list = trailer + std::string(1, static_cast<char>(trailer.size())) + '\0';
+  // Ten bytes at 250 ms each: 2.5 s, more than twice the idle time.
+  SlowListPeer slow(list, std::chrono::milliseconds(250));
+  auto started = std::chrono::steady_clock::now();
+  ProcessResult listed = Ctl(slow.port(), {"--timeout", "1", "list"});
+  EXPECT_EQ(listed.exit_status, 0) << listed.output;
+  EXPECT_TRUE(Contains(listed.output, "0 files in /srv")) << listed.output;
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+
+  SlowListPeer silent("", std::chrono::milliseconds(0));
+  ProcessResult gave_up = Ctl(silent.port(), {"--timeout", "1", "list"});
+  EXPECT_EQ(gave_up.exit_status, 1);
+  EXPECT_TRUE(Contains(gave_up.output, "sent or took nothing for 1 seconds")) << gave_up.output;
 }
 
 TEST(Ctl, ANotRunningServerIsReportedAsSuch) {

@@ -35,6 +35,16 @@ std::string Counted(std::size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+// Local paths from and to the UTF-8 of the command line and the messages:
+// std::filesystem takes plain strings in the system's code page on Windows.
+fs::path LocalPath(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+std::string Utf8Of(const fs::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "sqv64ctl: %s\n", message.c_str());
   return kFailure;
@@ -122,8 +132,11 @@ class Ctl {
     return client_name_ + "\t" + command + "\n";
   }
 
-  ProtocolClient Client(std::chrono::seconds timeout = std::chrono::seconds(30)) const {
-    return ProtocolClient(options_.host, options_.port, timeout);
+  // Every exchange gives up only when the server sends or takes nothing for
+  // the idle time, however long a large list or file takes to move.
+  ProtocolClient Client() const {
+    return ProtocolClient(options_.host, options_.port, options_.idle_timeout,
+                          ProtocolClient::Timeout::kIdle);
   }
 
   // A message for an exchange that did not end normally, or nullopt.
@@ -139,7 +152,8 @@ class Ctl {
         return "the connection to " + where + " was reset before the reply was complete (" +
                reply.error + "); nothing was kept";
       case ProtocolReply::End::kTimedOut:
-        return "no complete reply from " + where + " in time";
+        return "no complete reply from " + where + ": it sent or took nothing for " +
+               std::to_string(options_.idle_timeout.count()) + " seconds";
     }
     return std::nullopt;
   }
@@ -210,26 +224,23 @@ class Ctl {
     if (!to_stdout) {
       file.open(partial, std::ios::binary | std::ios::trunc);
       if (!file)
-        return Fail("cannot write " + partial.string());
+        return Fail("cannot write " + Utf8Of(partial));
     }
     std::uint64_t received = 0;
     bool write_failed = false;
     Progress progress(platform_.StandardErrorIsTerminal(), "received", std::nullopt);
     std::string held;  // standard output gets the bytes only once they are whole
-    ProtocolReply reply =
-        Client(std::chrono::hours(24))
-            .RunStreaming(
-                request, [] { return std::string(); },
-                [&](std::string_view chunk) {
-                  received += chunk.size();
-                  progress.Add(chunk.size());
-                  if (to_stdout) {
-                    held.append(chunk);
-                  } else if (!file.write(chunk.data(),
-                                         static_cast<std::streamsize>(chunk.size()))) {
-                    write_failed = true;
-                  }
-                });
+    ProtocolReply reply = Client().RunStreaming(
+        request, [] { return std::string(); },
+        [&](std::string_view chunk) {
+          received += chunk.size();
+          progress.Add(chunk.size());
+          if (to_stdout) {
+            held.append(chunk);
+          } else if (!file.write(chunk.data(), static_cast<std::streamsize>(chunk.size()))) {
+            write_failed = true;
+          }
+        });
     if (!to_stdout)
       file.close();
     auto discard = [&] {
@@ -243,7 +254,7 @@ class Ctl {
     }
     if (write_failed || (!to_stdout && !file)) {
       discard();
-      return Fail("cannot write " + output.string());
+      return Fail("cannot write " + Utf8Of(output));
     }
     if (received == 0) {
       discard();
@@ -257,9 +268,9 @@ class Ctl {
     fs::rename(partial, output, error);
     if (error) {
       discard();
-      return Fail("cannot write " + output.string() + ": " + error.message());
+      return Fail("cannot write " + Utf8Of(output) + ": " + error.message());
     }
-    std::fprintf(stderr, "%s: %llu bytes\n", output.string().c_str(),
+    std::fprintf(stderr, "%s: %llu bytes\n", Utf8Of(output).c_str(),
                  static_cast<unsigned long long>(received));
     return kSuccess;
   }
@@ -273,7 +284,7 @@ class Ctl {
       if (arguments[i] == "--unlogged") {
         logged = false;
       } else if (arguments[i] == "-o" && i + 1 < arguments.size()) {
-        output = arguments[++i];
+        output = LocalPath(arguments[++i]);
       } else if (!name) {
         name = arguments[i];
       } else {
@@ -289,7 +300,7 @@ class Ctl {
         base = base.substr(cut + 1);
       if (base.empty())
         return Usage("give -o FILE for \"" + *name + "\"");
-      output = base;
+      output = LocalPath(base);
     }
     std::string word = logged ? Word(255) : Word(258);
     return ReceiveInto(RequestLine(word + *name), *output, *name);
@@ -299,33 +310,31 @@ class Ctl {
     const auto& arguments = options_.arguments;
     if (arguments.empty() || arguments.size() > 2)
       return Usage("put needs FILE and maybe NAME");
-    fs::path local = arguments[0];
-    std::string name = arguments.size() == 2 ? arguments[1] : local.filename().string();
+    fs::path local = LocalPath(arguments[0]);
+    std::string name = arguments.size() == 2 ? arguments[1] : Utf8Of(local.filename());
     std::ifstream file(local, std::ios::binary);
     std::error_code size_error;
     std::uint64_t size = fs::file_size(local, size_error);
     if (!file || size_error)
-      return Fail("cannot read " + local.string());
+      return Fail("cannot read " + Utf8Of(local));
     if (size == 0)
-      return Fail(local.string() + " is empty: the server stores nothing for it");
+      return Fail(Utf8Of(local) + " is empty: the server stores nothing for it");
     Progress progress(platform_.StandardErrorIsTerminal(), "sent", size);
     bool read_failed = false;
-    ProtocolReply reply =
-        Client(std::chrono::hours(24))
-            .RunStreaming(
-                RequestLine(Word(256) + name),
-                [&]() -> std::string {
-                  std::string chunk(kChunk, '\0');
-                  file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-                  chunk.resize(static_cast<std::size_t>(file.gcount()));
-                  if (file.bad())
-                    read_failed = true;
-                  progress.Add(chunk.size());
-                  return chunk;
-                },
-                [](std::string_view) {});
+    ProtocolReply reply = Client().RunStreaming(
+        RequestLine(Word(256) + name),
+        [&]() -> std::string {
+          std::string chunk(kChunk, '\0');
+          file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+          chunk.resize(static_cast<std::size_t>(file.gcount()));
+          if (file.bad())
+            read_failed = true;
+          progress.Add(chunk.size());
+          return chunk;
+        },
+        [](std::string_view) {});
     if (read_failed)
-      return Fail("cannot read " + local.string() + "; the server was sent part");
+      return Fail("cannot read " + Utf8Of(local) + "; the server was sent part");
     if (auto trouble = Trouble(reply))
       return Fail(*trouble);
     std::fprintf(stderr, "sent %llu bytes as \"%s\"; the server does not confirm saves\n",
@@ -333,10 +342,38 @@ class Ctl {
     return kSuccess;
   }
 
+  // The store's file list, parsed; nullopt with `status` set on failure.
+  std::optional<FileList> ListedFiles(int& status) {
+    std::optional<std::string> stream = FetchList(status);
+    if (!stream)
+      return std::nullopt;
+    std::string error;
+    std::optional<FileList> list = ParseFileList(*stream, /*with_trailer=*/true, error);
+    if (!list)
+      status = Fail("the server sent a malformed file list: " + error);
+    return list;
+  }
+
+  // Whether the list names the file (letter case aside, as on the server's
+  // own Windows).
+  static bool Lists(const FileList& list, const std::string& name) {
+    std::string wanted = Utf8ToAnsi(name);
+    return std::any_of(list.entries.begin(), list.entries.end(), [&](const FileListEntry& entry) {
+      return EqualsIgnoringAsciiCase(entry.name, wanted);
+    });
+  }
+
   int Delete() {
     if (options_.arguments.size() != 1)
       return Usage("delete needs the NAME of one file");
     const std::string& name = options_.arguments[0];
+    // The server answers a delete that took the last listed file with
+    // nothing, as it answers a refused one; whether the file was listed
+    // before tells them apart.
+    int status = kSuccess;
+    std::optional<FileList> before = ListedFiles(status);
+    if (!before)
+      return status;
     ProtocolReply reply = Client().Run(client_name_, Word(257) + name);
     if (auto trouble = Trouble(reply))
       return Fail(*trouble);
@@ -349,20 +386,19 @@ class Ctl {
                    list->entries.size());
       return kSuccess;
     }
-    // An empty reply is either a refused delete or the last file gone: the
-    // list tells which.
-    int status = kSuccess;
-    std::optional<std::string> stream = FetchList(status);
-    if (!stream)
+    auto refused = [&] {
+      return Fail(
+          NoReply("nothing was deleted; \"" + name + "\" may not exist or not be a data file"));
+    };
+    if (!Lists(*before, name))
+      return refused();
+    std::optional<FileList> after = ListedFiles(status);
+    if (!after)
       return status;
-    std::string error;
-    auto list = ParseFileList(*stream, /*with_trailer=*/true, error);
-    if (list && list->entries.empty()) {
-      std::fprintf(stderr, "deleted \"%s\"; the store is now empty\n", name.c_str());
-      return kSuccess;
-    }
-    return Fail(
-        NoReply("nothing was deleted; \"" + name + "\" may not exist or not be a data file"));
+    if (Lists(*after, name))
+      return refused();
+    std::fprintf(stderr, "deleted \"%s\"; %zu files remain\n", name.c_str(), after->entries.size());
+    return kSuccess;
   }
 
   int Airports() {
@@ -409,7 +445,7 @@ class Ctl {
     const auto& arguments = options_.arguments;
     if (arguments.size() != 2 || arguments[0] != "put")
       return Usage("settings put FILE");
-    std::ifstream file(arguments[1], std::ios::binary);
+    std::ifstream file(LocalPath(arguments[1]), std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (!file && !file.eof())
       return Fail("cannot read " + arguments[1]);
@@ -433,19 +469,19 @@ class Ctl {
   int Sample() {
     if (options_.arguments.size() != 1)
       return Usage("sample needs the DIR to write into");
-    fs::path folder = options_.arguments[0];
+    fs::path folder = LocalPath(options_.arguments[0]);
     std::error_code error;
     fs::create_directories(folder, error);
     if (error || !fs::is_directory(folder)) {
-      return Fail("cannot create the folder " + folder.string());
+      return Fail("cannot create the folder " + Utf8Of(folder));
     }
-    std::string server_folder = Utf8ToAnsi((fs::absolute(folder) / "").string());
+    std::string server_folder = Utf8ToAnsi(Utf8Of(fs::absolute(folder) / ""));
     try {
       auto files = fixtures::WriteSampleStore(platform_, server_folder, {});
       std::fprintf(stderr, "wrote %zu sample flight files into %s\n", files.size(),
-                   folder.string().c_str());
+                   Utf8Of(folder).c_str());
     } catch (const std::exception& failure) {
-      return Fail("cannot write the sample files into " + folder.string() + ": " + failure.what());
+      return Fail("cannot write the sample files into " + Utf8Of(folder) + ": " + failure.what());
     }
     return kSuccess;
   }

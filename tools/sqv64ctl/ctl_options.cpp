@@ -7,7 +7,8 @@
 namespace sqv64::ctl {
 
 const char* UsageText() {
-  return "usage: sqv64ctl [--host HOST] [--port PORT] [--name NAME] [--russian] COMMAND ...\n"
+  return "usage: sqv64ctl [--host HOST] [--port PORT] [--name NAME] [--russian]\n"
+         "                [--timeout SECONDS] COMMAND ...\n"
          "\n"
          "commands:\n"
          "  ping                        ask whether the server answers\n"
@@ -27,7 +28,8 @@ const char* UsageText() {
          "                              when the weather's last run failed\n"
          "\n"
          "-o - writes to standard output. HOST may be a name, an IPv4 or an IPv6 address;\n"
-         "PORT defaults to 8010, NAME (sent to the server's log) to this host's name.\n";
+         "PORT defaults to 8010, NAME (sent to the server's log) to this host's name.\n"
+         "A command gives up when the server sends or takes nothing for SECONDS (120).\n";
 }
 
 std::optional<CtlOptions> ParseCtlOptions(int argc, const char* const* argv, std::string& error) {
@@ -62,6 +64,16 @@ std::optional<CtlOptions> ParseCtlOptions(int argc, const char* const* argv, std
       if (!name)
         return std::nullopt;
       options.client_name = *name;
+    } else if (argument == "--timeout") {
+      auto seconds = value();
+      if (!seconds)
+        return std::nullopt;
+      auto number = ParseInteger(std::string_view(*seconds));
+      if (!number || *number < 1) {
+        error = "the time-out must be a number of seconds from 1, not \"" + *seconds + "\"";
+        return std::nullopt;
+      }
+      options.idle_timeout = std::chrono::seconds(*number);
     } else if (argument == "--russian") {
       options.russian = true;
     } else if (argument.starts_with("--") && argument != "--help") {

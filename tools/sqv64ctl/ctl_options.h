@@ -2,6 +2,7 @@
 // arguments.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,9 @@ struct CtlOptions {
   std::uint16_t port = 8010;
   std::string client_name;  // empty: the host name
   bool russian = false;     // send the Russian command words
+  // How long the server may send or take nothing before a command gives up;
+  // a transfer that keeps moving has no time limit.
+  std::chrono::seconds idle_timeout{120};
   std::string command;
   std::vector<std::string> arguments;  // after the command, options included
 };

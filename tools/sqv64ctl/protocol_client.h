@@ -28,9 +28,15 @@ struct ProtocolReply {
 
 class ProtocolClient {
  public:
+  // What the time-out bounds: the whole exchange, or each wait for the
+  // server to take or send bytes (an exchange may then last as long as
+  // bytes keep moving).
+  enum class Timeout { kWholeExchange, kIdle };
+
   ProtocolClient(std::string host, std::uint16_t port,
-                 std::chrono::milliseconds timeout = std::chrono::seconds(30))
-      : host_(std::move(host)), port_(port), timeout_(timeout) {}
+                 std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                 Timeout kind = Timeout::kWholeExchange)
+      : host_(std::move(host)), port_(port), timeout_(timeout), kind_(kind) {}
 
   // Sends `client_name`, TAB, `command`, LF, then `payload`, closes the
   // sending side and reads the reply.
@@ -57,6 +63,7 @@ class ProtocolClient {
   std::string host_;
   std::uint16_t port_;
   std::chrono::milliseconds timeout_;
+  Timeout kind_;
 };
 
 }  // namespace sqv64

@@ -20,7 +20,9 @@ void ThrowIoError() {
 }
 
 int OpenFlags(FileAccess access, FileCreation creation) {
-  int flags = O_CLOEXEC;
+  // Opening a FIFO or a device could wait for another process; with
+  // O_NONBLOCK it never does, and AdoptOpenedFile refuses what it opened.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   switch (access) {
     case FileAccess::kRead:
       flags |= O_RDONLY;
@@ -53,7 +55,14 @@ std::unique_ptr<File> AdoptOpenedFile(int descriptor) {
     return nullptr;
   }
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+  if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(descriptor);
+    return nullptr;
+  }
+  // Reads and writes of the regular file block as they should.
+  int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 ||
+      ((flags & O_NONBLOCK) != 0 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) != 0)) {
     ::close(descriptor);
     return nullptr;
   }

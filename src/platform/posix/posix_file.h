@@ -39,8 +39,9 @@ class PosixFile final : public File {
 // The flags of open(2) for an access and a creation rule.
 int OpenFlags(FileAccess access, FileCreation creation);
 
-// The File for a descriptor that open(2) or openat(2) returned: nullptr
-// when the open failed (-1) or opened a folder, which is closed again.
+// The File for a descriptor that open(2) or openat(2) returned with
+// OpenFlags: nullptr when the open failed (-1) or opened anything but a
+// regular file, which is closed again.
 std::unique_ptr<File> AdoptOpenedFile(int descriptor);
 
 }  // namespace sqv64::platform

@@ -16,6 +16,9 @@ PosixFolder::~PosixFolder() {
 
 std::unique_ptr<File> PosixFolder::OpenFile(const std::string& name, FileAccess access,
                                             FileShare /*share*/, FileCreation creation) {
+  if (HoldsNul(name)) {
+    return nullptr;
+  }
   return AdoptOpenedFile(
       ::openat(descriptor_, platform_.NativePath(name).c_str(), OpenFlags(access, creation), 0666));
 }

@@ -136,6 +136,88 @@ TEST_F(PosixPlatformTest, AnOpenedFolderOpensItsFilesByName) {
   EXPECT_EQ(platform_.OpenFolder(root_ + "new.quv"), nullptr);
 }
 
+// The system reads a path only up to its first NUL: "decoy" NUL ".hdr"
+// would reach "decoy". Every operation refuses such a path instead.
+TEST_F(PosixPlatformTest, PathsWithANulByteNameNothing) {
+  using namespace std::string_literals;
+  folder_.Write("decoy", "keep");
+  std::filesystem::create_directory(folder_.path() / "sub");
+  const std::string decoy = root_ + "decoy\0.hdr"s;
+  const std::string sub = root_ + "sub\0/"s;
+  for (FileCreation creation : {FileCreation::kOpenExisting, FileCreation::kCreateAlways,
+                                FileCreation::kOpenAlways, FileCreation::kCreateNew}) {
+    EXPECT_EQ(platform_.OpenFile(decoy, FileAccess::kReadWrite, FileShare::kNone, creation),
+              nullptr);
+  }
+  EXPECT_FALSE(platform_.FileExists(decoy));
+  EXPECT_FALSE(platform_.EntryExists(decoy));
+  EXPECT_EQ(platform_.KindOfEntry(decoy), EntryKind::kMissing);
+  EXPECT_FALSE(platform_.DeleteFile(decoy));
+  folder_.Write("new.tmp", "new");
+  EXPECT_FALSE(platform_.ReplaceFile(root_ + "new.tmp", decoy));
+  EXPECT_FALSE(platform_.ReplaceFile(root_ + "new.tmp\0x"s, root_ + "decoy"));
+  EXPECT_EQ(platform_.OpenFolder(sub), nullptr);
+  EXPECT_TRUE(platform_.ListDirectory(sub, "*").empty());
+  EXPECT_FALSE(platform_.FreeBytes(sub).has_value());
+  EXPECT_FALSE(platform_.CreateDirectory(root_ + "sub\0x"s));
+  EXPECT_FALSE(platform_.SetCurrentDirectory(sub));
+  std::unique_ptr<Folder> opened = platform_.OpenFolder(root_);
+  ASSERT_NE(opened, nullptr);
+  EXPECT_EQ(opened->OpenFile("decoy\0.hdr"s, FileAccess::kWrite, FileShare::kNone,
+                             FileCreation::kCreateAlways),
+            nullptr);
+  EXPECT_EQ(folder_.Read("decoy"), "keep");
+  EXPECT_EQ(folder_.Read("new.tmp"), "new");
+}
+
+// A FIFO, a socket or a device is no file of the store: opening one is
+// refused at once, where a plain open would wait for a writer.
+TEST_F(PosixPlatformTest, OnlyRegularFilesAreOpenedAndNothingWaits) {
+  ASSERT_EQ(::mkfifo((folder_.path() / "pipe.hdr").c_str(), 0666), 0);
+  std::unique_ptr<Folder> opened = platform_.OpenFolder(root_);
+  ASSERT_NE(opened, nullptr);
+  for (FileAccess access : {FileAccess::kRead, FileAccess::kWrite, FileAccess::kReadWrite}) {
+    for (FileCreation creation :
+         {FileCreation::kOpenExisting, FileCreation::kOpenAlways, FileCreation::kCreateAlways}) {
+      EXPECT_EQ(platform_.OpenFile(root_ + "pipe.hdr", access, FileShare::kRead, creation),
+                nullptr);
+      EXPECT_EQ(opened->OpenFile("pipe.hdr", access, FileShare::kRead, creation), nullptr);
+    }
+  }
+  EXPECT_EQ(platform_.OpenFile("/dev/null", FileAccess::kRead, FileShare::kRead,
+                               FileCreation::kOpenExisting),
+            nullptr);
+  EXPECT_TRUE(std::filesystem::is_fifo(folder_.path() / "pipe.hdr"));
+
+  // A regular file opened the same way reads and writes as usual.
+  auto file = platform_.OpenFile(root_ + "plain.hdr", FileAccess::kReadWrite, FileShare::kNone,
+                                 FileCreation::kCreateNew);
+  ASSERT_NE(file, nullptr);
+  file->Write("abc", 3);
+  file->Seek(0);
+  char buffer[4];
+  EXPECT_EQ(file->Read(buffer, sizeof buffer), 3u);
+}
+
+TEST_F(PosixPlatformTest, KindOfEntryDoesNotFollowLinks) {
+  folder_.Write("file.hdr", "x");
+  std::filesystem::create_directory(folder_.path() / "folder");
+  ASSERT_EQ(::mkfifo((folder_.path() / "pipe").c_str(), 0666), 0);
+  std::filesystem::create_symlink("file.hdr", folder_.path() / "link.hdr");
+  std::filesystem::create_symlink("pipe", folder_.path() / "link-to-pipe");
+  struct Case {
+    const char* name;
+    EntryKind kind;
+  } cases[] = {
+      {"file.hdr", EntryKind::kFile},     {"folder", EntryKind::kDirectory},
+      {"pipe", EntryKind::kOther},        {"link.hdr", EntryKind::kLink},
+      {"link-to-pipe", EntryKind::kLink}, {"missing", EntryKind::kMissing},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform_.KindOfEntry(root_ + c.name), c.kind) << c.name;
+  }
+}
+
 TEST_F(PosixPlatformTest, FreeSpaceIsKnownForAnExistingFolder) {
   EXPECT_TRUE(platform_.FreeBytes(root_).has_value());
   EXPECT_FALSE(platform_.FreeBytes(root_ + "missing\\").has_value());

@@ -1,4 +1,5 @@
-// The network probe: the IPv4 addresses of the host's adapters.
+// The network probe (the IPv4 addresses of the host's adapters) and the
+// options of listening sockets.
 #include "platform/windows/windows_api.h"
 // windows.h first
 #include <iphlpapi.h>
@@ -55,6 +56,12 @@ std::optional<std::vector<std::string>> WindowsPlatform::OwnIPv4Addresses() {
     }
   }
   return addresses;
+}
+
+bool PrepareListeningSocket(std::uintptr_t native_socket) {
+  BOOL on = TRUE;
+  return ::setsockopt(static_cast<SOCKET>(native_socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                      reinterpret_cast<const char*>(&on), sizeof on) == 0;
 }
 
 }  // namespace sqv64::platform

@@ -7,6 +7,9 @@
 #include "platform/windows/windows_file.h"
 #include "text/code_page.h"
 
+#include <shellapi.h>
+
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -93,6 +96,9 @@ WindowsPlatform::WindowsPlatform(std::wstring service_name)
 
 std::unique_ptr<File> WindowsPlatform::OpenFile(const std::string& path, FileAccess access,
                                                 FileShare share, FileCreation creation) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   HANDLE handle = ::CreateFileW(WidePath(path).c_str(), DesiredAccess(access), ShareMode(share),
                                 nullptr, Disposition(creation), FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
@@ -106,6 +112,9 @@ std::unique_ptr<File> WindowsPlatform::OpenFile(const std::string& path, FileAcc
 }
 
 std::unique_ptr<Folder> WindowsPlatform::OpenFolder(const std::string& path) {
+  if (HoldsNul(path)) {
+    return nullptr;
+  }
   DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return nullptr;
@@ -114,12 +123,30 @@ std::unique_ptr<Folder> WindowsPlatform::OpenFolder(const std::string& path) {
 }
 
 bool WindowsPlatform::FileExists(const std::string& path) {
+  if (HoldsNul(path)) {
+    return false;
+  }
   DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool WindowsPlatform::EntryExists(const std::string& path) {
-  return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return !HoldsNul(path) && ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+EntryKind WindowsPlatform::KindOfEntry(const std::string& path) {
+  if (HoldsNul(path)) {
+    return EntryKind::kMissing;
+  }
+  DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return EntryKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return EntryKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return EntryKind::kDirectory;
+  // A device name ("NUL", "COM1") is refused when it is opened, as before.
+  return EntryKind::kFile;
 }
 
 std::optional<EntryStamp> WindowsPlatform::StampOf(const std::string& path) {
@@ -136,16 +163,17 @@ std::optional<EntryStamp> WindowsPlatform::StampOf(const std::string& path) {
 }
 
 bool WindowsPlatform::DeleteFile(const std::string& path) {
-  return ::DeleteFileW(WidePath(path).c_str()) != 0;
+  return !HoldsNul(path) && ::DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
 bool WindowsPlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+  return !HoldsNul(from) && !HoldsNul(to) &&
+         ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool WindowsPlatform::CreateDirectory(const std::string& path) {
-  return ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
+  return !HoldsNul(path) && ::CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0;
 }
 
 std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& folder,
@@ -154,6 +182,9 @@ std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& fo
   // the long name: the system's own matching also tries 8.3 short names
   // ("*.quv" would find "recording.quvx" through "RECORD~1.QUV").
   std::vector<DirectoryEntry> entries;
+  if (HoldsNul(folder)) {
+    return entries;
+  }
   std::wstring query = WidePath(folder) + L"*";
   WIN32_FIND_DATAW found{};
   HANDLE search = ::FindFirstFileExW(query.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -177,7 +208,8 @@ std::vector<DirectoryEntry> WindowsPlatform::ListDirectory(const std::string& fo
 std::optional<std::uint64_t> WindowsPlatform::FreeBytes(const std::string& folder) {
   ULARGE_INTEGER available{};
   std::wstring native_folder = WidePath(folder);
-  if (!::GetDiskFreeSpaceExW(native_folder.empty() ? nullptr : native_folder.c_str(), &available,
+  if (HoldsNul(folder) ||
+      !::GetDiskFreeSpaceExW(native_folder.empty() ? nullptr : native_folder.c_str(), &available,
                              nullptr, nullptr)) {
     return std::nullopt;
   }
@@ -185,7 +217,7 @@ std::optional<std::uint64_t> WindowsPlatform::FreeBytes(const std::string& folde
 }
 
 bool WindowsPlatform::SetCurrentDirectory(const std::string& path) {
-  return ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0;
+  return !HoldsNul(path) && ::SetCurrentDirectoryW(WidePath(path).c_str()) != 0;
 }
 
 std::string WindowsPlatform::NativePath(const std::string& path) {
@@ -235,6 +267,41 @@ bool WindowsPlatform::StandardErrorIsTerminal() {
 Platform& DefaultPlatform() {
   static WindowsPlatform platform;
   return platform;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) {
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) {
+    std::wstring_view argument = wide[i];
+    arguments.push_back(UnicodeToUtf8(std::u16string(argument.begin(), argument.end())));
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+
+namespace {
+
+UINT console_code_page_before = 0;
+
+void RestoreConsoleCodePage() {
+  ::SetConsoleOutputCP(console_code_page_before);
+}
+
+}  // namespace
+
+void ShowUtf8OnConsole() {
+  UINT current = ::GetConsoleOutputCP();
+  if (current == 0 || current == CP_UTF8 || console_code_page_before != 0)
+    return;  // no console, or UTF-8 already
+  if (::SetConsoleOutputCP(CP_UTF8)) {
+    console_code_page_before = current;
+    std::atexit(RestoreConsoleCodePage);
+  }
 }
 
 }  // namespace sqv64::platform

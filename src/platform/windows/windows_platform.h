@@ -27,6 +27,7 @@ class WindowsPlatform final : public Platform {
   bool FileExists(const std::string& path) override;
   bool EntryExists(const std::string& path) override;
   std::optional<EntryStamp> StampOf(const std::string& path) override;
+  EntryKind KindOfEntry(const std::string& path) override;
   bool DeleteFile(const std::string& path) override;
   bool ReplaceFile(const std::string& from, const std::string& to) override;
   bool CreateDirectory(const std::string& path) override;
