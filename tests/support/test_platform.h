@@ -87,92 +87,81 @@ class TestPlatform : public platform::Platform {
   bool EntryExists(const std::string& path) override { return real_.EntryExists(path); }
   std::optional<platform::EntryStamp> StampOf(const std::string& path) override {
     return real_.StampOf(path);
-    platform::EntryKind KindOfEntry(const std::string& path) override {
-      return real_.KindOfEntry(path);
+  }
+  platform::EntryKind KindOfEntry(const std::string& path) override {
+    return real_.KindOfEntry(path);
+  }
+  bool DeleteFile(const std::string& path) override { return real_.DeleteFile(path); }
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    return real_.ReplaceFile(from, to);
+  }
+  bool CreateDirectory(const std::string& path) override { return real_.CreateDirectory(path); }
+  std::vector<platform::DirectoryEntry> ListDirectory(const std::string& folder,
+                                                      std::string_view pattern) override {
+    return real_.ListDirectory(folder, pattern);
+  }
+  std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (free_bytes_set_)
+        return free_bytes_;
     }
-    bool DeleteFile(const std::string& path) override {
-      return real_.DeleteFile(path);
-    }
-    bool ReplaceFile(const std::string& from, const std::string& to) override {
-      return real_.ReplaceFile(from, to);
-    }
-    bool CreateDirectory(const std::string& path) override {
-      return real_.CreateDirectory(path);
-    }
-    std::vector<platform::DirectoryEntry> ListDirectory(const std::string& folder,
-                                                        std::string_view pattern) override {
-      return real_.ListDirectory(folder, pattern);
-    }
-    std::optional<std::uint64_t> FreeBytes(const std::string& folder) override {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (free_bytes_set_)
-          return free_bytes_;
-      }
-      return real_.FreeBytes(folder);
-    }
-    bool SetCurrentDirectory(const std::string& path) override {
-      return real_.SetCurrentDirectory(path);
-    }
-    std::string NativePath(const std::string& path) override {
-      return real_.NativePath(path);
-    }
-    char PathSeparator() override {
-      return real_.PathSeparator();
-    }
+    return real_.FreeBytes(folder);
+  }
+  bool SetCurrentDirectory(const std::string& path) override {
+    return real_.SetCurrentDirectory(path);
+  }
+  std::string NativePath(const std::string& path) override { return real_.NativePath(path); }
+  char PathSeparator() override { return real_.PathSeparator(); }
 
-    platform::LocalDateTime CurrentLocalDateTime() override {
-      std::lock_guard<std::mutex> lock(mutex_);
-      return local_;
-    }
-    platform::UtcTime CurrentUtcTime() override {
-      std::lock_guard<std::mutex> lock(mutex_);
-      return utc_;
-    }
+  platform::LocalDateTime CurrentLocalDateTime() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return local_;
+  }
+  platform::UtcTime CurrentUtcTime() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return utc_;
+  }
 
-    std::optional<platform::ImagePathValue> ReadImagePath() override {
-      std::lock_guard<std::mutex> lock(mutex_);
-      return image_path_;
-    }
-    std::string ExecutablePath() override {
-      return real_.ExecutablePath();
-    }
-    void WriteSystemEventLog(const std::string& message) override {
-      std::lock_guard<std::mutex> lock(mutex_);
-      event_log_.push_back(message);
-    }
-    int RunService(platform::ServiceHandler & handler) override {
-      if (!handler.Start())
-        return 1;
-      handler.Stop();
-      return 0;
-    }
-    std::optional<std::string> InstallService(const platform::ServiceRegistration&) override {
-      return "not available in tests";
-    }
-    std::optional<std::string> UninstallService(const platform::ServiceRegistration&) override {
-      return "not available in tests";
-    }
-    bool StandardErrorIsTerminal() override {
-      return false;
-    }
-    std::optional<std::vector<std::string>> OwnIPv4Addresses() override {
-      std::lock_guard<std::mutex> lock(mutex_);
-      return addresses_;
-    }
+  std::optional<platform::ImagePathValue> ReadImagePath() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return image_path_;
+  }
+  std::string ExecutablePath() override { return real_.ExecutablePath(); }
+  void WriteSystemEventLog(const std::string& message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    event_log_.push_back(message);
+  }
+  int RunService(platform::ServiceHandler& handler) override {
+    if (!handler.Start())
+      return 1;
+    handler.Stop();
+    return 0;
+  }
+  std::optional<std::string> InstallService(const platform::ServiceRegistration&) override {
+    return "not available in tests";
+  }
+  std::optional<std::string> UninstallService(const platform::ServiceRegistration&) override {
+    return "not available in tests";
+  }
+  bool StandardErrorIsTerminal() override { return false; }
+  std::optional<std::vector<std::string>> OwnIPv4Addresses() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return addresses_;
+  }
 
-   private:
-    platform::Platform& real_;
-    std::mutex mutex_;
-    platform::LocalDateTime local_{"08.12.2020", "9:05:07"};
-    platform::UtcTime utc_{2020, 12, 8, 9, 5};
-    std::optional<std::vector<std::string>> addresses_ = std::vector<std::string>{"192.0.2.10"};
-    std::optional<std::uint64_t> free_bytes_;
-    bool free_bytes_set_ = false;
-    std::optional<platform::ImagePathValue> image_path_;
-    std::vector<std::string> event_log_;
-    std::map<std::string, FileFaults> file_faults_;
-    std::function<bool(const std::string&)> open_fault_;
-  };
+ private:
+  platform::Platform& real_;
+  std::mutex mutex_;
+  platform::LocalDateTime local_{"08.12.2020", "9:05:07"};
+  platform::UtcTime utc_{2020, 12, 8, 9, 5};
+  std::optional<std::vector<std::string>> addresses_ = std::vector<std::string>{"192.0.2.10"};
+  std::optional<std::uint64_t> free_bytes_;
+  bool free_bytes_set_ = false;
+  std::optional<platform::ImagePathValue> image_path_;
+  std::vector<std::string> event_log_;
+  std::map<std::string, FileFaults> file_faults_;
+  std::function<bool(const std::string&)> open_fault_;
+};
 
 }  // namespace sqv64::testing_support

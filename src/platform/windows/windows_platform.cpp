@@ -151,7 +151,8 @@ EntryKind WindowsPlatform::KindOfEntry(const std::string& path) {
 
 std::optional<EntryStamp> WindowsPlatform::StampOf(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) == 0)
+  if (HoldsNul(path) ||
+      ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) == 0)
     return std::nullopt;
   EntryStamp stamp;
   stamp.size = static_cast<std::uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
