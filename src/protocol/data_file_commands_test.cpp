@@ -244,8 +244,10 @@ TEST_F(DataFileCommandsTest, AListOrDeleteThatFailsPartWayResetsTheConnection) {
     for (std::size_t i = 0; i < CatalogueScan::kBatchFiles + 10; ++i) {
       server_.store().Write("f" + std::to_string(10000 + i) + ".quv", "unreadable");
     }
-    server_.platform().SetOpenFault([](const std::string& path) {
-      if (path.find("f11030.quv") != std::string::npos)
+    const std::string failing =
+        "f" + std::to_string(10000 + CatalogueScan::kBatchFiles + 6) + ".quv";
+    server_.platform().SetOpenFault([failing](const std::string& path) {
+      if (path.find(failing) != std::string::npos)
         throw InjectedFault{};
       return true;
     });
