@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   libgtest-dev libgmock-dev
   zlib1g-dev libexpat1-dev libasio-dev
-  python3-pyftpdlib
+  python3-pyftpdlib locales
 )
 [ $# -gt 0 ] && packages=("$@")
 

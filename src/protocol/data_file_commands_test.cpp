@@ -11,6 +11,7 @@
 #include "fixtures/data_file_fixtures.h"
 #include "fixtures/expected_catalogue.h"
 #include "protocol/testing/test_server.h"
+#include "support/eventually.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
 
@@ -129,11 +130,11 @@ TEST_F(DataFileCommandsTest, AClientThatResetsDuringASaveLeavesTheOldFile) {
     socket.set_option(asio::socket_base::linger(true, 0));
     socket.close();
   }
-  // The server notices the reset when it reads on; a GetOK afterwards has
-  // to wait for nothing, but the staged file goes only when the save ends.
-  for (int i = 0; i < 200 && StoreEntries().size() > 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // The server notices the reset when it reads on; the staged file goes
+  // only when the save ends.
+  EXPECT_TRUE(testing_support::Eventually([&] { return StoreEntries().size() == 1; },
+                                          std::chrono::seconds(60)))
+      << "the staged file is still there";
   EXPECT_EQ(server_.store().Read("big.quv"), old_content);
   EXPECT_EQ(StoreEntries(), std::vector<std::string>{"big.quv"});
 }
@@ -141,11 +142,19 @@ TEST_F(DataFileCommandsTest, AClientThatResetsDuringASaveLeavesTheOldFile) {
 TEST_F(DataFileCommandsTest, DeleteActsOnlyOnExistingDataFiles) {
   server_.store().Write("port.txt", "8010");
   server_.store().Write("gone.hdr", "x");
-  for (std::string name : {"missing.hdr", "port.txt", "..\\x.hdr", ""}) {
+  // A data file beside the working folder, which no delete may reach.
+  const std::string beside = server_.store().path().filename().string() + "-x.hdr";
+  std::filesystem::path outside = server_.store().path().parent_path() / beside;
+  { std::ofstream(outside) << "outside"; }
+  for (const std::string& name :
+       std::vector<std::string>{"missing.hdr", "port.txt", "..\\" + beside, "sub/../../" + beside,
+                                outside.string(), ""}) {
     ProtocolReply reply = Run(kDelete + name);
     EXPECT_EQ(reply.end, End::kClosed) << name;
     EXPECT_EQ(reply.bytes, "") << name;
   }
+  EXPECT_TRUE(std::filesystem::exists(outside));
+  std::filesystem::remove(outside);
   EXPECT_TRUE(server_.store().Exists("port.txt"));
   EXPECT_FALSE(server_.store().Exists("log.txt"));
   Run(Label(0, -257) + "gone.hdr");

@@ -1,10 +1,14 @@
 """A read-only FTP server on 127.0.0.1 for the weather service's tests.
 
-Usage: ftp_test_server.py ROOT PORT_FILE STOP_FILE
+Usage: ftp_test_server.py ROOT PORT_FILE STOP_FILE EVENT_FILE
 
 Serves ROOT to the user "Anonymous" with an empty password (and to the usual
 anonymous user), writes the port it listens on to PORT_FILE once it is ready,
 and ends when STOP_FILE appears, or after five minutes at the latest.
+
+Appends one line to EVENT_FILE for each file sent whole ("sent NAME") and
+for each control connection that ended ("closed"), so that tests can wait
+for a client's session to be over.
 """
 import logging
 import os
@@ -17,7 +21,7 @@ from pyftpdlib.servers import FTPServer
 
 
 def main():
-    root, port_file, stop_file = sys.argv[1:4]
+    root, port_file, stop_file, event_file = sys.argv[1:5]
     logging.basicConfig(level=logging.WARNING)
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
 
@@ -25,8 +29,16 @@ def main():
     authorizer.add_user("Anonymous", "", root, perm="elr")
     authorizer.add_anonymous(root)
 
+    def record(event):
+        with open(event_file, "a") as out:
+            out.write(event + "\n")
+
     class Handler(FTPHandler):
-        pass
+        def on_file_sent(self, file):
+            record("sent " + os.path.basename(file))
+
+        def on_disconnect(self):
+            record("closed")
 
     Handler.authorizer = authorizer
     server = FTPServer(("127.0.0.1", 0), Handler)

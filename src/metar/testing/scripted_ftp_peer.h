@@ -39,12 +39,14 @@ class ScriptedFtpPeer {
   void SetReply(std::string command, std::string reply);
   void SetListing(std::string data);
   void SetFile(std::string name, std::string content);
-  // Data connections are accepted but never send a byte.
+  // Data connections are accepted but never send a byte; when the client
+  // closes one, the peer replies "426".
   void SetStallTransfers(bool stall);
 
   std::vector<std::string> Commands();
   int Connections();
-  // Closes every control connection from the peer's side.
+  // Closes every control connection from the peer's side; returns once
+  // they are closed.
   void DropConnections();
 
  private:
