@@ -76,6 +76,27 @@ TEST_F(DataFileCommandsTest, CopiesStayInsideTheWorkingFolder) {
   std::filesystem::remove(outside);
 }
 
+// A client must never take a cut file for a whole one: a read that fails
+// once bytes went out resets the connection; one that fails before sends
+// nothing and closes as for a missing file.
+TEST_F(DataFileCommandsTest, AFetchWhoseReadFailsEndsWithAResetOnceBytesWentOut) {
+  const std::string content(3 << 20, 'q');
+  server_.store().Write("failing.quv", content);
+  struct Case {
+    std::uint64_t good_bytes;
+    End end;
+  } cases[] = {{0, End::kClosed}, {1 << 20, End::kReset}, {(3 << 20) - 1, End::kReset}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.good_bytes);
+    server_.platform().FailReadsAfter("failing.quv", c.good_bytes);
+    ProtocolReply reply = Run(kCopy + "failing.quv");
+    EXPECT_EQ(reply.end, c.end) << reply.error;
+    EXPECT_LE(reply.bytes.size(), c.good_bytes);
+    EXPECT_EQ(reply.bytes, content.substr(0, reply.bytes.size()));
+  }
+  EXPECT_EQ(server_.Client().Run("client", "GetOK").bytes, "OK");
+}
+
 TEST_F(DataFileCommandsTest, WeatherFilesAreReadThroughTheWeatherSide) {
   server_.weather().weather_file = "2020/09/14 08:00\r\nUUEE 140800Z\r\n";
   EXPECT_EQ(Run(kCopy + "metar\\uuee.txt").bytes, *server_.weather().weather_file);

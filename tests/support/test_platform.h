@@ -1,11 +1,15 @@
 // A Platform for tests: the real file system of the machine, with a clock,
-// date formats and network addresses that the test sets.
+// date formats and network addresses that the test sets, and reads that can
+// be made to fail the way a failing disk does.
 //
 // Thread safety: the settable values are guarded, so a test may change them
 // while server threads read them.
 #pragma once
 
+#include <algorithm>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -36,6 +40,13 @@ class TestPlatform : public platform::Platform {
     std::lock_guard<std::mutex> lock(mutex_);
     image_path_ = std::move(value);
   }
+  // Reads through OpenFile of every file whose path ends with `suffix`
+  // throw IoError once `good_bytes` of it were read.
+  void FailReadsAfter(std::string suffix, std::uint64_t good_bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_read_suffix_ = std::move(suffix);
+    good_bytes_ = good_bytes;
+  }
   // Messages written to the system event log, oldest first.
   std::vector<std::string> SystemEventLog() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -45,7 +56,15 @@ class TestPlatform : public platform::Platform {
   std::unique_ptr<platform::File> OpenFile(const std::string& path, platform::FileAccess access,
                                            platform::FileShare share,
                                            platform::FileCreation creation) override {
-    return real_.OpenFile(path, access, share, creation);
+    std::unique_ptr<platform::File> file = real_.OpenFile(path, access, share, creation);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (file != nullptr && !failing_read_suffix_.empty() &&
+        path.size() >= failing_read_suffix_.size() &&
+        path.compare(path.size() - failing_read_suffix_.size(), std::string::npos,
+                     failing_read_suffix_) == 0) {
+      return std::make_unique<FailingReads>(std::move(file), good_bytes_);
+    }
+    return file;
   }
   std::unique_ptr<platform::Folder> OpenFolder(const std::string& path) override {
     return real_.OpenFolder(path);
@@ -112,6 +131,31 @@ class TestPlatform : public platform::Platform {
   }
 
  private:
+  // A file whose reads fail after a number of good bytes.
+  class FailingReads final : public platform::File {
+   public:
+    FailingReads(std::unique_ptr<platform::File> file, std::uint64_t good_bytes)
+        : file_(std::move(file)), left_(good_bytes) {}
+    std::size_t Read(void* buffer, std::size_t size) override {
+      if (left_ == 0)
+        throw platform::IoError("I/O error 5");
+      std::size_t read =
+          file_->Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, left_)));
+      left_ -= read;
+      return read;
+    }
+    void Write(const void* data, std::size_t size) override { file_->Write(data, size); }
+    std::uint64_t Size() override { return file_->Size(); }
+    void Seek(std::uint64_t offset) override { file_->Seek(offset); }
+    void SeekToEnd() override { file_->SeekToEnd(); }
+    void Sync() override { file_->Sync(); }
+    void Close() override { file_->Close(); }
+
+   private:
+    std::unique_ptr<platform::File> file_;
+    std::uint64_t left_;
+  };
+
   platform::Platform& real_;
   std::mutex mutex_;
   platform::LocalDateTime local_{"08.12.2020", "9:05:07"};
@@ -121,6 +165,8 @@ class TestPlatform : public platform::Platform {
   bool free_bytes_set_ = false;
   std::optional<platform::ImagePathValue> image_path_;
   std::vector<std::string> event_log_;
+  std::string failing_read_suffix_;
+  std::uint64_t good_bytes_ = 0;
 };
 
 }  // namespace sqv64::testing_support
