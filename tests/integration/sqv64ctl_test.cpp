@@ -12,6 +12,7 @@
 #include "fixtures/expected_catalogue.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
+#include "text/code_page.h"
 
 namespace sqv64 {
 namespace {
@@ -177,8 +178,13 @@ TEST(Ctl, ListShowsOneAlignedLineOfColumnsPerFile) {
     std::uint64_t flight_data;
   };
   const Flight flights[] = {
-      {"b.quv", {"A320", "RA-00002", "second", "09.12.2020", "SU1403", "Petrov"}, 900000},
-      {"a.hdr", {"Tu-154M", "RA-85684", "first one", "08.12.2020", "SU1402", "Ivanov"}, 20000},
+      {"b.quv",
+       {"A320", "RA-00002", "second", "09.12.2020", "SU1403", "Konstantinopolsky"},
+       900000},
+      // A Cyrillic pilot (Windows-1251): columns count characters, not bytes.
+      {"a.hdr",
+       {"Tu-154M", "RA-85684", "first one", "08.12.2020", "SU1402", "\xC8\xE2\xE0\xED\xEE\xE2"},
+       20000},
   };
   const char* titles[] = {"A/C type", "Reg.No.", "Note", "Date", "Flight", "Pilot"};
   std::map<std::string, std::string> sizes;
@@ -198,10 +204,12 @@ TEST(Ctl, ListShowsOneAlignedLineOfColumnsPerFile) {
   std::uint64_t after = available();
   ASSERT_EQ(list.exit_status, 0) << list.output;
 
+  // Back to Windows-1251, one byte per character, so that positions in the
+  // lines are the columns a terminal shows.
   std::vector<std::string> lines;
   std::istringstream in(list.output);
   for (std::string line; std::getline(in, line);)
-    lines.push_back(line);
+    lines.push_back(Utf8ToAnsi(line));
   ASSERT_EQ(lines.size(), 4u) << list.output;
   const std::vector<std::string> headings = {"#",    "name",   "type",  "reg.", "note",
                                              "date", "flight", "pilot", "size"};
