@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "metar/airport_commands.h"
@@ -84,6 +85,14 @@ class ServedByPyftpdlib final : public WeatherServer {
 
 enum class ServerKind { kScriptedPeer, kPyftpdlib };
 
+std::string NameOf(ServerKind kind) {
+  return kind == ServerKind::kPyftpdlib ? "Pyftpdlib" : "ScriptedPeer";
+}
+
+void PrintTo(ServerKind kind, std::ostream* out) {
+  *out << NameOf(kind);
+}
+
 class DownloadRunTest : public ::testing::TestWithParam<ServerKind> {
  protected:
   void SetUp() override {
@@ -121,8 +130,7 @@ class DownloadRunTest : public ::testing::TestWithParam<ServerKind> {
 INSTANTIATE_TEST_SUITE_P(Servers, DownloadRunTest,
                          ::testing::Values(ServerKind::kScriptedPeer, ServerKind::kPyftpdlib),
                          [](const ::testing::TestParamInfo<ServerKind>& kind) {
-                           return kind.param == ServerKind::kPyftpdlib ? "Pyftpdlib"
-                                                                       : "ScriptedPeer";
+                           return NameOf(kind.param);
                          });
 
 TEST_P(DownloadRunTest, StationRunsFileTheServedReportsOfTheListedAirportsOnceEach) {
