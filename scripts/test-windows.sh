@@ -77,11 +77,12 @@ quietly wineserver -p || fail "wineserver -p"
 
 # --- unit tests ------------------------------------------------------------
 # Cases that cannot pass under Wine, with the reason:
-# - DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile: a
-#   socket closed with a zero linger time inside a Wine process does not
-#   reach the server as a reset.
+# - DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile and
+#   DataFileCommandsTest.AFetchWhoseReadFailsEndsWithAResetOnceBytesWentOut:
+#   a socket closed with a zero linger time inside a Wine process does not
+#   reach its peer as a reset.
 declare -A excluded=(
-  [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile"
+  [protocol_tests]="DataFileCommandsTest.AClientThatResetsDuringASaveLeavesTheOldFile:DataFileCommandsTest.AFetchWhoseReadFailsEndsWithAResetOnceBytesWentOut"
 )
 unit_tests=(platform_tests text_tests storage_tests service_tests protocol_tests
   catalogue_tests catalogue_concurrency_tests metar_tests metar_network_tests)
