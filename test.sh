@@ -16,6 +16,9 @@ quick=0
 
 scripts/install-deps.sh
 jobs=$(nproc)
+# Every test dependency is installed above: a test that finds one missing
+# fails instead of skipping.
+export SQV64_REQUIRE_TEST_DEPENDENCIES=1
 
 step() { printf '\n== %s\n' "$*"; }
 

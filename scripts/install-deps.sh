@@ -10,7 +10,7 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   libgtest-dev libgmock-dev
   zlib1g-dev libexpat1-dev libasio-dev libcurl4-openssl-dev nlohmann-json3-dev
-  python3-pyftpdlib nginx openssl systemd
+  python3-pyftpdlib nginx openssl systemd locales
   clang-14 libclang-rt-14-dev
 )
 [ $# -gt 0 ] && packages=("$@")

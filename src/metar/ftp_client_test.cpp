@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "metar/testing/scripted_ftp_peer.h"
+#include "support/eventually.h"
 #include "support/temporary_folder.h"
 #include "support/test_platform.h"
 
@@ -14,6 +15,7 @@ namespace sqv64 {
 namespace {
 
 using std::chrono::milliseconds;
+using testing_support::Eventually;
 using testing_support::ScriptedFtpPeer;
 using testing_support::TemporaryFolder;
 using testing_support::TestPlatform;
@@ -141,10 +143,8 @@ TEST_F(FtpClientTest, TheConnectionTestNoticesThatTheServerClosedTheConnection) 
   Connect();
   EXPECT_TRUE(client_.Connected());
   peer_.DropConnections();
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (client_.Connected() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(milliseconds(10));
-  EXPECT_FALSE(client_.Connected());
+  EXPECT_TRUE(Eventually([this] { return !client_.Connected(); }))
+      << "the client still thinks it is connected";
 }
 
 TEST_F(FtpClientTest, RefusedLoginsAndUnreachableServersFailTheConnection) {
@@ -217,7 +217,12 @@ TEST_F(FtpClientTest, RepliesThatNeverEndAreCappedAndEndTheSession) {
 TEST_F(FtpClientTest, ATransferThatBringsNoDataTimesOut) {
   peer_.SetFile("UUEE.TXT", "report");
   peer_.SetStallTransfers(true);
-  Connect(milliseconds(300));
+  // The login with time-outs a loaded machine meets; only the transfer's is
+  // short.
+  FtpSessionSettings session = Session();
+  session.timeouts.transfer = milliseconds(300);
+  client_.Configure(session);
+  client_.Connect();
   auto started = std::chrono::steady_clock::now();
   EXPECT_THROW(client_.Get("UUEE.TXT", LocalPath("tmp.")), FtpError);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
@@ -234,8 +239,10 @@ TEST_F(FtpClientTest, CancelFromAnotherThreadEndsAWaitAtOnce) {
   peer_.SetGreeting("");
   client_.Configure(Session(milliseconds(60000)));
   std::thread canceller([this] {
-    while (peer_.Connections() == 0)
-      std::this_thread::sleep_for(milliseconds(5));
+    // Cancels once the client waits for the greeting, or after the deadline
+    // at the latest, so that the test ends either way.
+    EXPECT_TRUE(Eventually([this] { return peer_.Connections() > 0; }))
+        << "the client never connected";
     std::this_thread::sleep_for(milliseconds(50));
     client_.Cancel();
   });

@@ -134,7 +134,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {},
                   true,
                   {"USER pu", "PASS pp", "SITE {host}", "USER alice", "PASS secret"}},
-        LoginCase{"Open",
+        // The proxy's own password goes with the proxy login, not the
+        // session's (an anonymous session's empty one could never log in
+        // to a proxy).
+        LoginCase{"OpenLogsInToTheProxyWithTheProxyPassword",
                   FtpProxyMethod::kOpen,
                   true,
                   "pu",

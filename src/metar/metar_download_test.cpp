@@ -76,14 +76,6 @@ TEST_F(MetarDownloadTest, TheCycleRunFetchesTheCycleOfTwoHoursBeforeFilesItAndQu
   EXPECT_FALSE(ftp_.Connected());
 }
 
-TEST_F(MetarDownloadTest, DownloadTypeOneFilesEveryStationOfTheCycle) {
-  peer_.SetFile("22Z.TXT", kUueeReport + "2020/09/14 08:00\nKJFK 140800Z 00000KT\n\n");
-  state_.last_cycle_hour = 0;
-  state_.settings.download_type = 1;
-  download_.MetarData1();
-  EXPECT_EQ(test_.Read("metar/kjfk.txt"), "2020/09/14 08:00\r\nKJFK 140800Z 00000KT\r\n");
-}
-
 TEST_F(MetarDownloadTest, WithoutARouteTheCycleRunOnlyDeletesTheOldScratchFile) {
   {
     ScriptedFtpPeer closed;

@@ -5,45 +5,51 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "metar/testing/recording_platform.h"
 #include "metar/testing/weather_test_folder.h"
+#include "support/temporary_folder.h"
+#include "support/test_platform.h"
+#include "support/weather_reports.h"
 
 namespace sqv64 {
 namespace {
 
+using testing_support::Downloaded;
+using testing_support::Filed;
 using testing_support::RecordingPlatform;
+using testing_support::Report;
+using testing_support::TemporaryFolder;
+using testing_support::TestPlatform;
 using testing_support::WeatherTestFolder;
 
-struct Report {
-  std::string time_line;
-  std::string report_line;
-};
+const Report& kFirst = testing_support::kUuee0800;
+const Report& kSecond = testing_support::kUuee0830;
+const Report& kThird = testing_support::kUuee0900;
+const Report kUudd{"2020/09/14 08:00", "UUDD 140800Z 00000MPS CAVOK"};
 
-// A downloaded file as the weather server writes it: time line, report line
-// and a blank separator, LF line ends.
-std::string Downloaded(const std::vector<Report>& reports) {
-  std::string text;
-  for (const Report& report : reports)
-    text += report.time_line + "\n" + report.report_line + "\n\n";
-  return text;
+// Every file below `root`, by its path there ("metar/uuee.txt"), with its
+// content; folders as "name/".
+std::map<std::string, std::string> FilesBelow(const std::filesystem::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    std::string name = std::filesystem::relative(entry.path(), root).generic_string();
+    if (entry.is_directory()) {
+      files[name + "/"] = "";
+    } else {
+      std::ifstream in(entry.path(), std::ios::binary);
+      files[name] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+  }
+  return files;
 }
-
-// The same records as an airport file holds them.
-std::string Filed(const std::vector<Report>& reports) {
-  std::string text;
-  for (const Report& report : reports)
-    text += report.time_line + "\r\n" + report.report_line + "\r\n";
-  return text;
-}
-
-const Report kFirst{"2020/09/14 08:00", "UUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG"};
-const Report kSecond{"2020/09/14 08:30", "UUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG"};
-const Report kThird{"2020/09/14 09:00", "UUEE 140900Z 19004MPS CAVOK 17/08 Q1014 NOSIG"};
 
 class ReportFilingTest : public ::testing::Test {
  protected:
@@ -55,43 +61,69 @@ class ReportFilingTest : public ::testing::Test {
   WeatherTestFolder test_;
 };
 
-TEST_F(ReportFilingTest, ReportsAreAppendedInOrderOnceEach) {
-  test_.Write("metar/uuee.txt", "");
-  File(Downloaded({kFirst, kSecond, kThird}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond, kThird}));
-  File(Downloaded({kSecond, kThird, kFirst}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond, kThird}));
-  EXPECT_TRUE(std::filesystem::is_empty(test_.path() / "metar" / "archive"));
-}
-
-TEST_F(ReportFilingTest, AStationWithoutAFileIsFiledOnlyInDownloadTypeOne) {
-  const Report other{"2020/09/14 08:00", "UUDD 140800Z 00000MPS CAVOK"};
-  File(Downloaded({other}), 0);
-  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
-  File(Downloaded({other}), 2);
-  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
-  File(Downloaded({other}), 1);
-  EXPECT_EQ(test_.Read("metar/uudd.txt"), Filed({other}));
-}
-
-TEST_F(ReportFilingTest, TheStationCodeIsTheFirstWordAfterLeadingBlanks) {
-  test_.Write("metar/uuee.txt", "");
+// One or more downloads filed one after another into the airport files
+// there before; afterwards the metar folder holds exactly what is listed.
+TEST_F(ReportFilingTest, DownloadsAreFiledIntoTheFilesOfTheirStations) {
+  struct Case {
+    const char* what;
+    std::map<std::string, std::string> before;  // airport files, "uuee.txt"
+    std::vector<std::string> downloads;
+    std::int16_t download_type;
+    std::map<std::string, std::string> after;  // airport files
+  };
   const Report indented{"2020/09/14 08:00", " \t UUEE 140800Z 18003MPS"};
-  File(Downloaded({indented}));
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({indented}));
-}
-
-TEST_F(ReportFilingTest, ATimeLineAtTheEndWithoutAReportIsDropped) {
-  test_.Write("metar/uuee.txt", "");
-  File(Downloaded({kFirst}) + kSecond.time_line + "\n");
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst}));
-}
-
-TEST_F(ReportFilingTest, CrLfLinesAndAMissingLastSeparatorAreRead) {
-  test_.Write("metar/uuee.txt", "");
-  File(kFirst.time_line + "\r\n" + kFirst.report_line + "\r\n\r\n" + kSecond.time_line + "\r\n" +
-       kSecond.report_line);
-  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({kFirst, kSecond}));
+  const Case cases[] = {
+      {"reports are appended in order once each",
+       {{"uuee.txt", ""}},
+       {Downloaded({kFirst, kSecond, kThird}), Downloaded({kSecond, kThird, kFirst})},
+       0,
+       {{"uuee.txt", Filed({kFirst, kSecond, kThird})}}},
+      {"a station without a file is not filed in download type 0",
+       {},
+       {Downloaded({kUudd})},
+       0,
+       {}},
+      {"nor in download type 2", {}, {Downloaded({kUudd})}, 2, {}},
+      {"but in download type 1", {}, {Downloaded({kUudd})}, 1, {{"uudd.txt", Filed({kUudd})}}},
+      {"the station code is the first word after leading blanks",
+       {{"uuee.txt", ""}},
+       {Downloaded({indented})},
+       0,
+       {{"uuee.txt", Filed({indented})}}},
+      {"a time line at the end without a report is dropped",
+       {{"uuee.txt", ""}},
+       {Downloaded({kFirst}) + kSecond.time_line + "\n"},
+       0,
+       {{"uuee.txt", Filed({kFirst})}}},
+      {"CR LF lines and a missing last separator are read",
+       {{"uuee.txt", ""}},
+       {kFirst.time_line + "\r\n" + kFirst.report_line + "\r\n\r\n" + kSecond.time_line + "\r\n" +
+        kSecond.report_line},
+       0,
+       {{"uuee.txt", Filed({kFirst, kSecond})}}},
+      {"each report goes to its own station's file",
+       {{"uuee.txt", Filed({kFirst})}, {"uudd.txt", ""}},
+       {Downloaded({kUudd, kSecond})},
+       0,
+       {{"uuee.txt", Filed({kFirst, kSecond})}, {"uudd.txt", Filed({kUudd})}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WeatherTestFolder test;
+    for (const auto& [name, content] : c.before)
+      test.Write("metar/" + name, content);
+    for (const std::string& downloaded : c.downloads) {
+      test.Write("metar/tmp.", downloaded);
+      FileDownloadedReports(test.files(), c.download_type);
+    }
+    // The scratch file goes first (Windows keeps it as "tmp", without the
+    // dot).
+    std::filesystem::remove(test.path() / "metar" / "tmp.");
+    std::map<std::string, std::string> expected = {{"archive/", ""}};
+    for (const auto& [name, content] : c.after)
+      expected[name] = content;
+    EXPECT_EQ(FilesBelow(test.path() / "metar"), expected);
+  }
 }
 
 TEST_F(ReportFilingTest, NoDownloadedFileFilesNothing) {
@@ -100,31 +132,46 @@ TEST_F(ReportFilingTest, NoDownloadedFileFilesNothing) {
   EXPECT_EQ(test_.Read("metar/uuee.txt"), "");
 }
 
-TEST_F(ReportFilingTest, AFirstWordThatIsNoAirportCodeNamesNoFile) {
-  File(Downloaded({{"2020/09/14 08:00", "..\\..\\evil 140800Z"},
-                   {"2020/09/14 08:00", "../evil 140800Z"},
-                   {"2020/09/14 08:00", "METAR UUEE 140800Z"},
-                   {"2020/09/14 08:00", "UU.E 140800Z"}}),
-       1);
-  EXPECT_FALSE(test_.Exists("evil.txt"));
-  EXPECT_FALSE(test_.Exists("metar/evil.txt"));
-  EXPECT_FALSE(test_.Exists("metar/metar.txt"));
-  EXPECT_FALSE(test_.Exists("metar/uu.e.txt"));
+TEST(ReportFilingNamesTest, AFirstWordThatIsNoAirportCodeNamesNoFile) {
+  // The working folder sits in a folder of the test's own, so that a file
+  // written above it would show.
+  TemporaryFolder outer;
+  std::filesystem::create_directories(outer.path() / "work" / "metar" / "archive");
+  TestPlatform platform;
+  WorkingFolder folder(platform, outer.ServerPath() + "work" + platform.PathSeparator());
+  WeatherFiles files(folder);
+  const std::string downloaded = Downloaded({{"2020/09/14 08:00", "..\\..\\evil 140800Z"},
+                                             {"2020/09/14 08:00", "../evil 140800Z"},
+                                             {"2020/09/14 08:00", "..\\evil 140800Z"},
+                                             {"2020/09/14 08:00", "METAR UUEE 140800Z"},
+                                             {"2020/09/14 08:00", "UU.E 140800Z"}});
+  outer.Write("work/metar/tmp.", downloaded);
+  FileDownloadedReports(files, 1);
+  EXPECT_EQ(outer.Read("work/metar/tmp."), downloaded);
+  std::filesystem::remove(outer.path() / "work" / "metar" / "tmp.");
+  EXPECT_EQ(FilesBelow(outer.path()),
+            (std::map<std::string, std::string>{
+                {"work/", ""}, {"work/metar/", ""}, {"work/metar/archive/", ""}}));
 }
 
-TEST(ReportFilingErrorTest, AWriteErrorEndsTheFilingAndClosesEveryFile) {
-  WeatherTestFolder test;
-  RecordingPlatform platform;
-  WorkingFolder folder(platform, test.folder().path());
-  WeatherFiles files(folder);
-  test.Write("metar/uudd.txt", "");
-  test.Write("metar/uuee.txt", "");
-  test.Write("metar/tmp.", Downloaded({kFirst, {"2020/09/14 08:00", "UUDD 140800Z"}}));
-  platform.FailWritesTo("uuee.txt");
-  EXPECT_THROW(FileDownloadedReports(files, 0), platform::IoError);
-  EXPECT_EQ(platform.open_files(), 0);
+// Filing on a platform that records what happens to the files.
+class RecordedFilingTest : public ::testing::Test {
+ protected:
+  WeatherTestFolder test_;
+  RecordingPlatform platform_;
+  WorkingFolder folder_{platform_, test_.folder().path()};
+  WeatherFiles files_{folder_};
+};
+
+TEST_F(RecordedFilingTest, AWriteErrorEndsTheFilingAndClosesEveryFile) {
+  test_.Write("metar/uudd.txt", "");
+  test_.Write("metar/uuee.txt", "");
+  test_.Write("metar/tmp.", Downloaded({kFirst, kUudd}));
+  platform_.FailWritesTo("uuee.txt");
+  EXPECT_THROW(FileDownloadedReports(files_, 0), platform::IoError);
+  EXPECT_EQ(platform_.open_files(), 0);
   // The reports after the failing one are not filed.
-  EXPECT_EQ(test.Read("metar/uudd.txt"), "");
+  EXPECT_EQ(test_.Read("metar/uudd.txt"), "");
 }
 
 class ArchiveTest : public ReportFilingTest {};
@@ -141,22 +188,6 @@ TEST_F(ArchiveTest, TheFourteenthKeepsTheOldMonthAndTheFifteenthArchivesIt) {
   File(Downloaded({fifteenth}));
   EXPECT_EQ(test_.Read("metar/archive/2020_08/uuee.txt"), Filed({august}));
   EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({fourteenth, fifteenth}));
-}
-
-// What the archive folder holds: every entry below it, by its path there
-// ("2020_08/", "2020_08/uuee.txt"), with the content of the files.
-std::map<std::string, std::string> ArchiveEntries(const WeatherTestFolder& test) {
-  std::map<std::string, std::string> entries;
-  const std::filesystem::path root = test.path() / "metar" / "archive";
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    std::string name = std::filesystem::relative(entry.path(), root).generic_string();
-    if (entry.is_directory()) {
-      entries[name + "/"] = "";
-    } else {
-      entries[name] = test.Read("metar/archive/" + name);
-    }
-  }
-  return entries;
 }
 
 // One new report is filed into an airport file that holds older months.
@@ -217,43 +248,35 @@ TEST_F(ArchiveTest, OlderMonthsMoveToTheFolderOfTheFirstLine) {
       expected[folder + "/"] = "";
       expected[folder + "/uuee.txt"] = Filed(records);
     }
-    EXPECT_EQ(ArchiveEntries(test), expected) << c.what;
+    EXPECT_EQ(FilesBelow(test.path() / "metar" / "archive"), expected) << c.what;
     EXPECT_EQ(test.Read("metar/uuee.txt"), Filed(c.airport_after)) << c.what;
   }
 }
 
-TEST(ArchiveReplacementTest, TheAirportFileIsReplacedByARenameNeverDeletedFirst) {
-  WeatherTestFolder test;
-  RecordingPlatform platform;
-  WorkingFolder folder(platform, test.folder().path());
-  WeatherFiles files(folder);
+TEST_F(RecordedFilingTest, TheAirportFileIsReplacedByARenameNeverDeletedFirst) {
   const Report august{"2020/08/31 23:30", "UUEE 312330Z 00000MPS CAVOK"};
   const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test.Write("metar/uuee.txt", Filed({august}));
-  test.Write("metar/tmp.", Downloaded({now}));
-  FileDownloadedReports(files, 0);
-  std::string airport = folder.PathOf("metar\\uuee.txt");
-  EXPECT_EQ(platform.replaced(), (std::vector<std::pair<std::string, std::string>>{
-                                     {folder.PathOf("metar\\archive\\tmp."), airport}}));
-  for (const std::string& deleted : platform.deleted())
+  test_.Write("metar/uuee.txt", Filed({august}));
+  test_.Write("metar/tmp.", Downloaded({now}));
+  FileDownloadedReports(files_, 0);
+  std::string airport = folder_.PathOf("metar\\uuee.txt");
+  EXPECT_EQ(platform_.replaced(), (std::vector<std::pair<std::string, std::string>>{
+                                      {folder_.PathOf("metar\\archive\\tmp."), airport}}));
+  for (const std::string& deleted : platform_.deleted())
     EXPECT_NE(deleted, airport);
-  EXPECT_EQ(test.Read("metar/uuee.txt"), Filed({now}));
-  EXPECT_EQ(platform.open_files(), 0);
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({now}));
+  EXPECT_EQ(platform_.open_files(), 0);
 }
 
-TEST(ArchiveErrorTest, AnArchiveWriteErrorClosesEveryFileAndKeepsTheAirportFile) {
-  WeatherTestFolder test;
-  RecordingPlatform platform;
-  WorkingFolder folder(platform, test.folder().path());
-  WeatherFiles files(folder);
+TEST_F(RecordedFilingTest, AnArchiveWriteErrorClosesEveryFileAndKeepsTheAirportFile) {
   const Report august{"2020/08/31 23:30", "UUEE 312330Z 00000MPS CAVOK"};
   const Report now{"2020/09/15 00:00", "UUEE 150000Z 00000MPS CAVOK"};
-  test.Write("metar/uuee.txt", Filed({august}));
-  test.Write("metar/tmp.", Downloaded({now}));
-  platform.FailWritesTo("2020_08\\uuee.txt");
-  EXPECT_THROW(FileDownloadedReports(files, 0), platform::IoError);
-  EXPECT_EQ(platform.open_files(), 0);
-  EXPECT_EQ(test.Read("metar/uuee.txt"), Filed({august, now}));
+  test_.Write("metar/uuee.txt", Filed({august}));
+  test_.Write("metar/tmp.", Downloaded({now}));
+  platform_.FailWritesTo("2020_08\\uuee.txt");
+  EXPECT_THROW(FileDownloadedReports(files_, 0), platform::IoError);
+  EXPECT_EQ(platform_.open_files(), 0);
+  EXPECT_EQ(test_.Read("metar/uuee.txt"), Filed({august, now}));
 }
 
 }  // namespace

@@ -26,6 +26,27 @@ bool IsWhole(const std::string& copy) {
   return ends_whole && line_ends % 2 == 0;
 }
 
+// Ends and joins the test's threads however the test body is left, so that
+// a throw fails this test instead of ending the whole binary.
+class Joined {
+ public:
+  Joined(std::atomic<bool>& done, std::vector<std::thread>& threads)
+      : done_(done), threads_(threads) {}
+  ~Joined() {
+    done_ = true;
+    for (std::thread& thread : threads_) {
+      if (thread.joinable())
+        thread.join();
+    }
+  }
+  Joined(const Joined&) = delete;
+  Joined& operator=(const Joined&) = delete;
+
+ private:
+  std::atomic<bool>& done_;
+  std::vector<std::thread>& threads_;
+};
+
 TEST(WeatherFilesTest, ClientsCopyOnlyWholeAirportFilesWhileReportsAreFiledAndArchived) {
   WeatherTestFolder test;
   WeatherFiles& files = test.files();
@@ -35,6 +56,7 @@ TEST(WeatherFilesTest, ClientsCopyOnlyWholeAirportFilesWhileReportsAreFiledAndAr
   std::atomic<int> copies{0};
   std::atomic<int> torn{0};
   std::vector<std::thread> clients;
+  Joined joined(done, clients);
   for (int index = 0; index < 3; ++index) {
     clients.emplace_back([&] {
       while (!done) {
@@ -61,7 +83,7 @@ TEST(WeatherFilesTest, ClientsCopyOnlyWholeAirportFilesWhileReportsAreFiledAndAr
     downloaded += std::string(time) + "\nUUEE 15" + std::to_string(minute) + "Z\n\n";
   }
   test.Write("metar/tmp.", downloaded);
-  FileDownloadedReports(files, 0);
+  EXPECT_NO_THROW(FileDownloadedReports(files, 0));
   done = true;
   for (std::thread& client : clients)
     client.join();

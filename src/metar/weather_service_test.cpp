@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -118,13 +119,102 @@ TEST_F(WeatherServiceTest, TheProductionWiringStartsAndStopsPromptly) {
   // The machine's clock: the first settings run would come after 5 s.
   WeatherService service(test_.folder());
   service.Start();
-  std::this_thread::sleep_for(milliseconds(50));
   auto started = std::chrono::steady_clock::now();
   service.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-  service.Start();  // not again after a stop
   service.MarkSettingsChanged();
   EXPECT_TRUE(service.OkChang());
+}
+
+TEST_F(WeatherServiceTest, AStoppedServiceDoesNotStartAgain) {
+  ScriptedFtpPeer peer;
+  test_.Write("metar/metar.ini",
+              "ftp.host=127.0.0.1\r\nftp.port=" + std::to_string(peer.port()) + "\r\n");
+  test_.Write("metar/uuee.txt", "");
+  WeatherService service(test_.folder(), Options());
+  service.Start();
+  service.Stop();
+  service.Start();
+  service.MarkSettingsChanged();
+  // A running service connects 10 s on (settings run, then station run; see
+  // StopCutsADownloadRunShortInsteadOfWaitingForItsTimeOut); give this one
+  // five minutes of its clock, a second at a time, with a moment for the
+  // event thread after each.
+  for (int second = 0; second < 300; ++second) {
+    clock_.Advance(milliseconds(1000));
+    std::this_thread::sleep_for(milliseconds(5));
+  }
+  EXPECT_EQ(peer.Connections(), 0);
+  service.Stop();
+}
+
+// How many times `command` appears among the commands the peer received.
+int CountOf(ScriptedFtpPeer& peer, const std::string& command) {
+  std::vector<std::string> commands = peer.Commands();
+  return static_cast<int>(std::count(commands.begin(), commands.end(), command));
+}
+
+TEST_F(WeatherServiceTest, AStationRunReconnectsAfterTheServerDroppedTheOpenConnection) {
+  ScriptedFtpPeer peer;
+  test_.Write("metar/metar.ini",
+              "ftp.host=127.0.0.1\r\nftp.port=" + std::to_string(peer.port()) + "\r\n");
+  test_.Write("metar/uuee.txt", "");
+  // The first run finds no wanted station and leaves the connection open.
+  peer.SetListing("type=file;size=60; KJFK.TXT\r\n");
+  WeatherService service(test_.folder(), Options());
+  service.Start();
+  ASSERT_TRUE(AdvanceUntil(clock_, milliseconds(100), [&] { return CountOf(peer, "MLSD") == 1; }));
+  EXPECT_EQ(CountOf(peer, "QUIT"), 0);
+
+  // The weather server drops it; the very next run, 15 minutes on, logs in
+  // anew (a run that used the dead connection would fail, and only the run
+  // after it would bring the report).
+  peer.DropConnections();
+  const Milliseconds dropped = clock_.Now();
+  peer.SetListing("type=file;size=60; UUEE.TXT\r\n");
+  peer.SetFile("UUEE.TXT", "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK\n\n");
+  EXPECT_TRUE(AdvanceUntil(clock_, milliseconds(1000),
+                           [&] {
+                             return test_.Read("metar/uuee.txt") ==
+                                    "2020/09/14 08:00\r\nUUEE 140800Z 18003MPS CAVOK\r\n";
+                           }))
+      << "commands: " << testing::PrintToString(peer.Commands());
+  EXPECT_LT(clock_.Now() - dropped, std::chrono::minutes(20));
+  EXPECT_EQ(peer.Connections(), 2);
+  EXPECT_EQ(CountOf(peer, "USER Anonymous"), 2);
+  service.Stop();
+}
+
+TEST_F(WeatherServiceTest, DelArptLeavesTheDownloadTimersAlone) {
+  ScriptedFtpPeer peer;
+  test_.Write("metar/metar.ini",
+              "ftp.host=127.0.0.1\r\nftp.port=" + std::to_string(peer.port()) + "\r\n");
+  test_.Write("metar/uuee.txt", "");
+  test_.Write("metar/uudd.txt", "");
+  peer.SetListing("type=file;size=60; UUEE.TXT\r\ntype=file;size=60; UUDD.TXT\r\n");
+  peer.SetFile("UUEE.TXT", "2020/09/14 08:00\nUUEE 140800Z\n\n");
+  peer.SetFile("UUDD.TXT", "2020/09/14 08:00\nUUDD 140800Z\n\n");
+  WeatherService service(test_.folder(), Options());
+  service.Start();
+  // Small steps: the clock moves on while a run goes, and the next run is
+  // counted from the start of this one.
+  ASSERT_TRUE(AdvanceUntil(clock_, milliseconds(100), [&] { return CountOf(peer, "QUIT") == 1; }));
+
+  // 14 minutes on, a client removes UUDD the way "DelArpt" does. The next
+  // run stays about a minute away; a restarted settings timer would bring
+  // one 10 s later (settings run, then station run).
+  clock_.Advance(std::chrono::minutes(14));
+  const Milliseconds removed = clock_.Now();
+  service.RemoveAirports("UUDD");
+  service.SetSettingsChanged();
+  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
+  ASSERT_TRUE(AdvanceUntil(clock_, milliseconds(100), [&] { return CountOf(peer, "QUIT") == 2; }));
+  EXPECT_GE(clock_.Now() - removed, std::chrono::seconds(30));
+  EXPECT_EQ(CountOf(peer, "RETR UUEE.TXT"), 2);
+  // The run may still fetch UUDD (the airport list is rebuilt by settings
+  // runs only), but files nothing for an airport without a file.
+  EXPECT_FALSE(test_.Exists("metar/uudd.txt"));
+  service.Stop();
 }
 
 TEST_F(WeatherServiceTest, ReadWeatherFileCopiesWholeFiles) {

@@ -11,6 +11,7 @@
 #include "fixtures/data_file_fixtures.h"
 #include "fixtures/expected_catalogue.h"
 #include "protocol/testing/test_server.h"
+#include "support/eventually.h"
 #include "text/code_page.h"
 #include "text/label_table.h"
 
@@ -82,6 +83,27 @@ TEST_F(DataFileCommandsTest, CopiesStayInsideTheWorkingFolder) {
   EXPECT_EQ(Run(kCopy + "sub/../../outside-secret.hdr").bytes, "");
   EXPECT_EQ(Run(kCopy + outside.string()).bytes, "");
   std::filesystem::remove(outside);
+}
+
+// A client must never take a cut file for a whole one: a read that fails
+// once bytes went out resets the connection; one that fails before sends
+// nothing and closes as for a missing file.
+TEST_F(DataFileCommandsTest, AFetchWhoseReadFailsEndsWithAResetOnceBytesWentOut) {
+  const std::string content(3 << 20, 'q');
+  server_.store().Write("failing.quv", content);
+  struct Case {
+    std::uint64_t good_bytes;
+    End end;
+  } cases[] = {{0, End::kClosed}, {1 << 20, End::kReset}, {(3 << 20) - 1, End::kReset}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.good_bytes);
+    server_.platform().FailReadsAfter("failing.quv", c.good_bytes);
+    ProtocolReply reply = Run(kCopy + "failing.quv");
+    EXPECT_EQ(reply.end, c.end) << reply.error;
+    EXPECT_LE(reply.bytes.size(), c.good_bytes);
+    EXPECT_EQ(reply.bytes, content.substr(0, reply.bytes.size()));
+  }
+  EXPECT_EQ(server_.Client().Run("client", "GetOK").bytes, "OK");
 }
 
 TEST_F(DataFileCommandsTest, WeatherFilesAreReadThroughTheWeatherSide) {
@@ -205,11 +227,11 @@ TEST_F(DataFileCommandsTest, AClientThatResetsDuringASaveLeavesTheOldFile) {
     socket.set_option(asio::socket_base::linger(true, 0));
     socket.close();
   }
-  // The server notices the reset when it reads on; a GetOK afterwards has
-  // to wait for nothing, but the staged file goes only when the save ends.
-  for (int i = 0; i < 200 && StoreEntries().size() > 1; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // The server notices the reset when it reads on; the staged file goes
+  // only when the save ends.
+  EXPECT_TRUE(testing_support::Eventually([&] { return StoreEntries().size() == 1; },
+                                          std::chrono::seconds(60)))
+      << "the staged file is still there";
   EXPECT_EQ(server_.store().Read("big.quv"), old_content);
   EXPECT_EQ(StoreEntries(), std::vector<std::string>{"big.quv"});
 }
@@ -264,11 +286,19 @@ TEST_F(DataFileCommandsTest, AListOrDeleteThatFailsPartWayResetsTheConnection) {
 TEST_F(DataFileCommandsTest, DeleteActsOnlyOnExistingDataFiles) {
   server_.store().Write("port.txt", "8010");
   server_.store().Write("gone.hdr", "x");
-  for (std::string name : {"missing.hdr", "port.txt", "..\\x.hdr", ""}) {
+  // A data file beside the working folder, which no delete may reach.
+  const std::string beside = server_.store().path().filename().string() + "-x.hdr";
+  std::filesystem::path outside = server_.store().path().parent_path() / beside;
+  { std::ofstream(outside) << "outside"; }
+  for (const std::string& name :
+       std::vector<std::string>{"missing.hdr", "port.txt", "..\\" + beside, "sub/../../" + beside,
+                                outside.string(), ""}) {
     ProtocolReply reply = Run(kDelete + name);
     EXPECT_EQ(reply.end, End::kClosed) << name;
     EXPECT_EQ(reply.bytes, "") << name;
   }
+  EXPECT_TRUE(std::filesystem::exists(outside));
+  std::filesystem::remove(outside);
   EXPECT_TRUE(server_.store().Exists("port.txt"));
   EXPECT_FALSE(server_.store().Exists("log.txt"));
   Run(Label(0, -257) + "gone.hdr");

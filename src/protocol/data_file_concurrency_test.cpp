@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string_view>
 #include <thread>
 
 #include "fixtures/data_file_fixtures.h"
@@ -20,23 +21,29 @@ std::string Flight(const std::string& registration, std::uint64_t flight_data) {
   return fixtures::PlainFileBytes(file);
 }
 
-// Whether a list reply is a whole number of records numbered 0, 1, 2, ...
-// followed by a trailer whose length fits.
-bool IsWholeList(const std::string& reply) {
+// Whether `records` are whole records numbered 0, 1, 2, ..., at least
+// `at_least` of them.
+bool AreNumberedRecords(std::string_view records, std::size_t at_least) {
+  if (records.size() % fixtures::kRecordSize != 0 ||
+      records.size() / fixtures::kRecordSize < at_least)
+    return false;
+  for (std::size_t i = 0; i < records.size() / fixtures::kRecordSize; ++i) {
+    if (static_cast<unsigned char>(records[i * fixtures::kRecordSize]) != (i & 0xFF))
+      return false;
+  }
+  return true;
+}
+
+// Whether a list reply is at least `at_least` numbered records followed by
+// a trailer whose length fits.
+bool IsWholeList(const std::string& reply, std::size_t at_least) {
   if (reply.size() < 2)
     return false;
   std::size_t length = static_cast<unsigned char>(reply[reply.size() - 2]) |
                        static_cast<std::size_t>(static_cast<unsigned char>(reply.back())) << 8;
-  if (length + 2 > reply.size())
+  if (length + 2 > reply.size() || reply[reply.size() - 3] != '\t')
     return false;
-  std::size_t records = reply.size() - length - 2;
-  if (records % fixtures::kRecordSize != 0 || reply[reply.size() - 3] != '\t')
-    return false;
-  for (std::size_t i = 0; i < records / fixtures::kRecordSize; ++i) {
-    if (static_cast<unsigned char>(reply[i * fixtures::kRecordSize]) != (i & 0xFF))
-      return false;
-  }
-  return true;
+  return AreNumberedRecords(std::string_view(reply).substr(0, reply.size() - length - 2), at_least);
 }
 
 TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
@@ -46,6 +53,10 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
   server.store().Write("shared.quv", version_a);
   for (int i = 0; i < 20; ++i)
     server.store().Write("f" + std::to_string(i) + ".hdr", version_a);
+  // Whatever the others do, these 20 are always listed (shared.quv may be
+  // missing from a list while a save replaces it: Windows lets nobody open
+  // a file in the middle of its replacement).
+  constexpr std::size_t kAlwaysListed = 20;
 
   std::atomic<int> bad_lists{0}, bad_fetches{0}, lists{0}, fetches{0}, saves{0}, deletes{0};
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
@@ -59,7 +70,8 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
           case 0: {
             ProtocolReply reply = client.Run("c", "File list");
             ++lists;
-            if (reply.end != ProtocolReply::End::kClosed || !IsWholeList(reply.bytes))
+            if (reply.end != ProtocolReply::End::kClosed ||
+                !IsWholeList(reply.bytes, kAlwaysListed))
               ++bad_lists;
             break;
           }
@@ -79,7 +91,12 @@ TEST(DataFileConcurrency, FiftyClientsAtOnceAlwaysGetWholeReplies) {
             client.Run("c", "File saving into server database " + own, version_a);
             ProtocolReply reply = client.Run("c", "File deleting from server database " + own);
             ++deletes;
-            if (reply.bytes.size() % fixtures::kRecordSize != 0)
+            // A delete answers the records alone, without the trailer. It
+            // answers nothing only when it could not delete: Windows
+            // refuses while a list reads the file.
+            bool refused = reply.bytes.empty() && server.store().Exists(own);
+            if (reply.end != ProtocolReply::End::kClosed ||
+                (!refused && !AreNumberedRecords(reply.bytes, kAlwaysListed)))
               ++bad_lists;
             break;
           }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/testing/test_server.h"
+#include "support/eventually.h"
 
 namespace sqv64 {
 namespace {
@@ -115,7 +116,8 @@ TEST(TcpServer, StopEndsOpenConnectionsWithoutActingOnTheirPayload) {
   TestServer server;
   ProtocolReply reply;
   std::thread waiting([&] { reply = server.Client().RunRaw("c\tSetArpt\nUU", false); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(testing_support::Eventually([&] { return server.Connections() == 1; }))
+      << "the connection never arrived";
   server.server().Stop();
   waiting.join();
   EXPECT_NE(reply.end, End::kTimedOut);

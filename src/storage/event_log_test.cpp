@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <latch>
+#include <map>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,25 +81,30 @@ TEST_F(EventLogTest, AMissingFolderDropsTheLineSilently) {
   EXPECT_NO_THROW(log.WriteLog("x"));
 }
 
-TEST_F(EventLogTest, ConcurrentWritersLoseNoLine) {
+TEST_F(EventLogTest, ConcurrentWritersLoseNoLineAndMixNone) {
   constexpr int kThreads = 8;
-  constexpr int kLines = 50;
+  constexpr int kLines = 200;
+  std::latch start(kThreads);
   std::vector<std::thread> writers;
   for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&] {
+    writers.emplace_back([&, t] {
+      start.arrive_and_wait();
       for (int i = 0; i < kLines; ++i)
-        log_.LogCommand("File list", "c");
+        log_.LogCommand("File list", "c" + std::to_string(t));
     });
   }
   for (auto& writer : writers)
     writer.join();
-  std::string content = folder_.Read("log.txt");
-  std::size_t lines = 0;
-  for (std::size_t at = content.find("\r\n"); at != std::string::npos;
-       at = content.find("\r\n", at + 2)) {
-    ++lines;
-  }
-  EXPECT_EQ(lines, std::size_t{kThreads * kLines});
+  // Every line whole: no bytes of one writer inside another's line, and
+  // each writer's lines all there.
+  std::istringstream log(folder_.Read("log.txt"));
+  std::map<std::string, int> lines;
+  for (std::string line; std::getline(log, line, '\n');)
+    ++lines[line];
+  std::map<std::string, int> expected;
+  for (int t = 0; t < kThreads; ++t)
+    expected["08.12.2020  9:05:07 File list  (c" + std::to_string(t) + ")\r"] = kLines;
+  EXPECT_EQ(lines, expected);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -150,8 +151,15 @@ class StoreTest : public ::testing::Test {
     return array;
   }
 
-  // Splits a list reply into its records and checks the trailer.
-  std::string RecordsOfList(const std::string& reply) {
+  // The available space of the server's volume, in mebibytes.
+  std::uint64_t AvailableMebibytes() const {
+    return std::filesystem::space(server_.folder()).available >> 20;
+  }
+
+  // Splits a list reply into its records and checks the trailer, whose free
+  // space must lie between the two readings of `available`.
+  std::string RecordsOfList(const std::string& reply,
+                            std::pair<std::uint64_t, std::uint64_t> available) {
     EXPECT_GE(reply.size(), 2u);
     if (reply.size() < 2)
       return {};
@@ -168,6 +176,13 @@ class StoreTest : public ::testing::Test {
     EXPECT_TRUE(digits.size() >= 2 && digits.back() == '\t' &&
                 std::all_of(digits.begin(), digits.end() - 1, ::isdigit))
         << digits;
+    if (digits.size() >= 2 && std::all_of(digits.begin(), digits.end() - 1, ::isdigit)) {
+      // The volume's available space in mebibytes, as read before and after
+      // the request (others write meanwhile), give or take one.
+      std::uint64_t shown = std::stoull(digits);
+      EXPECT_LE(shown, std::max(available.first, available.second) + 1) << "free space";
+      EXPECT_GE(shown + 1, std::min(available.first, available.second)) << "free space";
+    }
     return reply.substr(0, reply.size() - 2 - length);
   }
 
@@ -217,9 +232,12 @@ TEST_F(StoreTest, TheListIsTheCatalogueOfTheReadableDataFiles) {
 
   for (const std::string& host : server_.Hosts()) {
     for (const std::string& command : {kList, kListRussian}) {
+      std::uint64_t before = AvailableMebibytes();
       ProtocolReply reply = server_.Client(host).Run("blackbox", command);
+      std::uint64_t after = AvailableMebibytes();
       EXPECT_EQ(reply.end, ProtocolReply::End::kClosed) << host;
-      EXPECT_EQ(RecordsOfList(reply.bytes), ExpectedRecords()) << host << " " << command;
+      EXPECT_EQ(RecordsOfList(reply.bytes, {before, after}), ExpectedRecords())
+          << host << " " << command;
     }
   }
   EXPECT_EQ(ExpectedRecords().size(), 4 * fixtures::kRecordSize);

@@ -1,10 +1,15 @@
 // The server executable as an operator runs it: started over a folder,
 // spoken to over real sockets, stopped with SIGTERM.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <asio.hpp>
+#include <filesystem>
+#include <functional>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "fixtures/data_file_fixtures.h"
@@ -40,17 +45,119 @@ TEST(ServerProcess, ServesBothAddressFamiliesAndLogsStartAndStop) {
   EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
 }
 
+// The entries of `folder` other than the ones named.
+std::vector<std::string> OtherEntries(const TemporaryFolder& folder,
+                                      const std::set<std::string>& known) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+    std::string name = entry.path().filename().string();
+    if (!known.contains(name))
+      names.push_back(name);
+  }
+  return names;
+}
+
 TEST(ServerProcess, AStopCutsARunningTransferBeforeItsLogLine) {
   TemporaryFolder folder;
+  folder.Write("flight.quv", "old content");
   ServerProcess server(folder.path(), kCLocale);
-  ProtocolReply reply;
-  std::thread client(
-      [&] { reply = ProtocolClient("127.0.0.1", server.port()).RunRaw("c\tSetArpt\nUU", false); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::set<std::string> known = {"flight.quv", "port.txt", "log.txt", "metar",
+                                       ".server-output"};
+
+  // A save whose payload never ends: the client keeps its side open.
+  asio::io_context io;
+  asio::ip::tcp::socket socket(io);
+  socket.connect({asio::ip::make_address("127.0.0.1"), server.port()});
+  asio::write(socket, asio::buffer("c\tFile saving into server database flight.quv\n" +
+                                   std::string(1 << 20, 'n')));
+  // The staging file shows that the server is inside the transfer.
+  ASSERT_TRUE(Eventually([&] { return !OtherEntries(folder, known).empty(); }))
+      << "the save never started; server output: " << server.Output();
+
+  // The stop has to end the connection itself: the server cannot exit
+  // while the transfer goes on, and the client never closes.
+  EXPECT_EQ(server.Stop(SIGTERM, std::chrono::seconds(10)), 0);
+  // The client sees its connection end (closed or reset), not a hang.
+  std::array<char, 4096> buffer;
+  asio::error_code read_error;
+  bool ended = false;
+  std::function<void()> read_on = [&] {
+    socket.async_read_some(asio::buffer(buffer), [&](asio::error_code error, std::size_t) {
+      if (error) {
+        read_error = error;
+        ended = true;
+      } else {
+        read_on();
+      }
+    });
+  };
+  read_on();
+  io.run_for(std::chrono::seconds(10));
+  EXPECT_TRUE(ended) << "the connection is still open after the stop";
+  // The cut payload is neither saved nor logged; the log ends with STOP.
+  EXPECT_EQ(folder.Read("flight.quv"), "old content");
+  EXPECT_EQ(OtherEntries(folder, known), std::vector<std::string>{});
+  std::regex expected(kStamp + " START \\(" + folder.ServerPath() + "\\)\r\n" + kStamp +
+                      " STOP\r\n");
+  EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
+}
+
+TEST(ServerProcess, CtrlCStopsTheServerLikeAServiceStop) {
+  TemporaryFolder folder;
+  ServerProcess server(folder.path(), kCLocale);
+  EXPECT_EQ(server.Stop(SIGINT), 0);
+  std::regex expected(kStamp + " START \\(" + folder.ServerPath() + "\\)\r\n" + kStamp +
+                      " STOP\r\n");
+  EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
+}
+
+TEST(ServerProcess, AnExecutableCopiedIntoAFolderServesThatFolder) {
+  TemporaryFolder folder;
+  folder.Write("flight.quv", "flight data");
+  ServerProcess server(folder.path(), kCLocale, ServerProcess::Start::kCopiedExecutable);
+  ProtocolClient client("127.0.0.1", server.port());
+  EXPECT_EQ(client.Run("c", "File copying from server flight.quv").bytes, "flight data");
+  client.Run("c", "File saving into server database new.quv", "saved");
+  EXPECT_EQ(folder.Read("new.quv"), "saved");
   EXPECT_EQ(server.Stop(), 0);
-  client.join();
-  EXPECT_NE(reply.end, ProtocolReply::End::kTimedOut);
-  EXPECT_NE(folder.Read("log.txt").find(" STOP\r\n"), std::string::npos);
+  std::regex expected(kStamp + " START \\(" + folder.ServerPath() + "\\)\r\n" + kStamp +
+                      " File saving into server database new.quv \\(c\\)\r\n" + kStamp +
+                      " STOP\r\n");
+  EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
+}
+
+// The environment that makes a process use the Russian date and time
+// formats: the system's locale when it has one, else one generated into
+// `scratch` from the locale sources (Debian's "locales" package).
+std::map<std::string, std::string> RussianLocale(const TemporaryFolder& scratch) {
+  const std::string name = "ru_RU.UTF-8";
+  if (locale_t installed = newlocale(LC_TIME_MASK, name.c_str(), nullptr)) {
+    freelocale(installed);
+    return {{"LC_ALL", name}};
+  }
+  std::string generated = (scratch.path() / name).string();
+  auto result = testing_support::RunExecutable("/usr/bin/localedef",
+                                               {"-i", "ru_RU", "-f", "UTF-8", generated}, {},
+                                               std::chrono::seconds(120));
+  if (!std::filesystem::exists(std::filesystem::path(generated) / "LC_TIME")) {
+    ADD_FAILURE() << "cannot generate " << name
+                  << " (scripts/install-deps.sh installs the locale sources): " << result.output;
+    return {};
+  }
+  return {{"LC_ALL", name}, {"LOCPATH", scratch.path().string()}};
+}
+
+TEST(ServerProcess, LogLinesUseTheDateAndTimeFormatsOfTheLocale) {
+  TemporaryFolder locales;
+  std::map<std::string, std::string> russian = RussianLocale(locales);
+  ASSERT_FALSE(russian.empty());
+  TemporaryFolder folder;
+  ServerProcess server(folder.path(), russian);
+  EXPECT_EQ(server.Stop(), 0);
+  // "%d.%m.%Y" fills the date field of 10 exactly, "%H:%M:%S" the time.
+  const std::string stamp = R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)";
+  std::regex expected(stamp + " START \\(" + folder.ServerPath() + "\\)\r\n" + stamp + " STOP\r\n");
+  EXPECT_TRUE(std::regex_match(folder.Read("log.txt"), expected)) << folder.Read("log.txt");
 }
 
 TEST(ServerProcess, ARefusedStartEndsWithStatusOne) {

@@ -5,12 +5,16 @@
 #include <asio.hpp>
 #include <atomic>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "fixtures/data_file_fixtures.h"
+#include "fixtures/expected_catalogue.h"
 #include "protocol_client.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
+#include "text/code_page.h"
 
 namespace sqv64 {
 namespace {
@@ -26,6 +30,8 @@ ProcessResult Ctl(std::uint16_t port, std::vector<std::string> arguments) {
   return RunExecutable(SQV64_CTL_EXECUTABLE, arguments);
 }
 
+const std::string kLoopbackSettings = "ftp.host=127.0.0.1\r\nftp.port=9\r\n";
+
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -36,6 +42,9 @@ class CtlTest : public ::testing::Test {
     // The demo store, as run.sh makes it.
     ProcessResult sample = RunExecutable(SQV64_CTL_EXECUTABLE, {"sample", folder_.path().string()});
     ASSERT_EQ(sample.exit_status, 0) << sample.output;
+    // Weather downloads go to a loopback port where nothing listens, never
+    // to the real weather server.
+    folder_.Write("metar/metar.ini", kLoopbackSettings);
     server_ = std::make_unique<ServerProcess>(folder_.path());
   }
 
@@ -94,9 +103,26 @@ TEST_F(CtlTest, FilesRoundTripAndFailuresSayWhatWentWrong) {
   EXPECT_TRUE(Contains(unreadable.output, "cannot read")) << unreadable.output;
 }
 
+TEST_F(CtlTest, MetarPrintsTheAirportFileByteForByte) {
+  const std::string reports =
+      "2020/09/14 08:00\r\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\r\n"
+      "2020/09/14 08:30\r\nUUEE 140830Z 18004MPS \xD2\xE5\xF1\xF2\r\n";
+  folder_.Write("metar/uuee.txt", reports);
+  for (const char* code : {"UUEE", "uuee"}) {
+    ProcessResult metar = Ctl(port(), {"metar", code});
+    EXPECT_EQ(metar.exit_status, 0) << code;
+    EXPECT_TRUE(metar.output == reports) << code << ": " << metar.output;
+  }
+}
+
+TEST_F(CtlTest, PingReachesTheServerOverIPv6) {
+  ProcessResult ping = RunExecutable(SQV64_CTL_EXECUTABLE,
+                                     {"--host", "::1", "--port", std::to_string(port()), "ping"});
+  EXPECT_EQ(ping.exit_status, 0) << ping.output;
+  EXPECT_EQ(ping.output, "OK\n");
+}
+
 TEST_F(CtlTest, AirportsAreAddedListedAndRemoved) {
-  // Downloads go to a loopback port where nothing listens, never to the
-  // real weather server.
   local_.Write("metar.ini", "ftp.host=127.0.0.1\r\nftp.port=9\r\n");
   ProcessResult settings = Ctl(port(), {"settings", "put", (local_.path() / "metar.ini").string()});
   EXPECT_EQ(settings.exit_status, 0) << settings.output;
@@ -226,17 +252,24 @@ TEST(Ctl, ANotRunningServerIsReportedAsSuch) {
 }
 
 TEST(Ctl, AMalformedFileListIsReported) {
-  // A peer that answers every request with bytes that are no file list.
+  // A peer that answers one request with bytes that are no file list.
   asio::io_context io;
   asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-  std::thread peer([&] {
-    asio::ip::tcp::socket socket = acceptor.accept();
+  asio::ip::tcp::socket socket(io);
+  bool answered = false;
+  acceptor.async_accept(socket, [&](asio::error_code error) {
+    if (error)
+      return;
     asio::streambuf line;
     asio::read_until(socket, line, '\n');
     asio::write(socket, asio::buffer(std::string("not a list\x05\x00", 12)));
+    socket.close();
+    answered = true;
   });
+  std::thread peer([&] { io.run_for(std::chrono::seconds(30)); });
   ProcessResult list = Ctl(acceptor.local_endpoint().port(), {"list"});
   peer.join();
+  EXPECT_TRUE(answered) << "sqv64ctl never asked";
   EXPECT_EQ(list.exit_status, 1);
   EXPECT_TRUE(Contains(list.output, "malformed file list")) << list.output;
 }
@@ -259,6 +292,90 @@ TEST(Ctl, AStatusThatIsNoStatusIsReported) {
   EXPECT_TRUE(Contains(malformed.output, "malformed status")) << malformed.output;
   EXPECT_EQ(silent.exit_status, 1);
   EXPECT_TRUE(Contains(silent.output, "older than GetStatus")) << silent.output;
+}
+
+// The table of `list`: the heading line, one line per file whose cells
+// start where their headings start, and the folder with its free space.
+TEST(Ctl, ListShowsOneAlignedLineOfColumnsPerFile) {
+  TemporaryFolder folder;
+  folder.Write("metar/metar.ini", kLoopbackSettings);
+  struct Flight {
+    std::string name;
+    std::vector<std::string> values;  // type, reg., note, date, flight, pilot
+    std::uint64_t flight_data;
+  };
+  const Flight flights[] = {
+      {"b.quv",
+       {"A320", "RA-00002", "second", "09.12.2020", "SU1403", "Konstantinopolsky"},
+       900000},
+      // A Cyrillic pilot (Windows-1251): columns count characters, not bytes.
+      {"a.hdr",
+       {"Tu-154M", "RA-85684", "first one", "08.12.2020", "SU1402", "\xC8\xE2\xE0\xED\xEE\xE2"},
+       20000},
+  };
+  const char* titles[] = {"A/C type", "Reg.No.", "Note", "Date", "Flight", "Pilot"};
+  std::map<std::string, std::string> sizes;
+  for (const Flight& flight : flights) {
+    fixtures::PlainFileDescription file;
+    for (std::size_t item = 0; item < flight.values.size(); ++item)
+      file.record.items.push_back({titles[item], flight.values[item]});
+    file.flight_data_length = flight.flight_data;
+    std::string bytes = fixtures::PlainFileBytes(file);
+    folder.Write(flight.name, bytes);
+    sizes[flight.name] = fixtures::ExpectedSizeText(bytes.size());
+  }
+  ServerProcess server(folder.path());
+  auto available = [&] { return std::filesystem::space(folder.path()).available >> 20; };
+  std::uint64_t before = available();
+  ProcessResult list = Ctl(server.port(), {"list"});
+  std::uint64_t after = available();
+  ASSERT_EQ(list.exit_status, 0) << list.output;
+
+  // Back to Windows-1251, one byte per character, so that positions in the
+  // lines are the columns a terminal shows.
+  std::vector<std::string> lines;
+  std::istringstream in(list.output);
+  for (std::string line; std::getline(in, line);)
+    lines.push_back(Utf8ToAnsi(line));
+  ASSERT_EQ(lines.size(), 4u) << list.output;
+  const std::vector<std::string> headings = {"#",    "name",   "type",  "reg.", "note",
+                                             "date", "flight", "pilot", "size"};
+  std::vector<std::size_t> starts;
+  for (const std::string& heading : headings) {
+    std::size_t at = lines[0].find(heading, starts.empty() ? 0 : starts.back() + 1);
+    ASSERT_NE(at, std::string::npos) << heading << " in " << lines[0];
+    starts.push_back(at);
+  }
+  auto cells = [&](const std::string& line) {
+    std::vector<std::string> found;
+    for (std::size_t column = 0; column < starts.size(); ++column) {
+      std::size_t end = column + 1 < starts.size() ? starts[column + 1] : std::string::npos;
+      std::string cell = line.substr(std::min(starts[column], line.size()),
+                                     end == std::string::npos ? end : end - starts[column]);
+      while (!cell.empty() && cell.back() == ' ')
+        cell.pop_back();
+      found.push_back(cell);
+    }
+    return found;
+  };
+  // ".hdr" files come first.
+  const Flight* in_order[] = {&flights[1], &flights[0]};
+  for (std::size_t row = 0; row < 2; ++row) {
+    const Flight& flight = *in_order[row];
+    std::vector<std::string> expected = {std::to_string(row), flight.name};
+    expected.insert(expected.end(), flight.values.begin(), flight.values.end());
+    expected.push_back(sizes[flight.name]);
+    EXPECT_EQ(cells(lines[row + 1]), expected) << lines[row + 1];
+  }
+  // "2 files in FOLDER, N MB free", N the volume's available mebibytes
+  // (read before and after: others write meanwhile).
+  const std::string start = "2 files in " + folder.path().string() + ", ";
+  ASSERT_EQ(lines[3].rfind(start, 0), 0u) << lines[3];
+  ASSERT_GT(lines[3].size(), start.size() + 8);
+  std::uint64_t shown = std::stoull(lines[3].substr(start.size()));
+  EXPECT_EQ(lines[3].substr(lines[3].size() - 8), " MB free");
+  EXPECT_LE(shown, std::max(before, after) + 1);
+  EXPECT_GE(shown + 1, std::min(before, after));
 }
 
 }  // namespace

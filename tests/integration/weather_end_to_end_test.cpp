@@ -14,41 +14,32 @@
 #include "support/ftp_test_server.h"
 #include "support/server_process.h"
 #include "support/temporary_folder.h"
+#include "support/weather_reports.h"
 
 namespace sqv64 {
 namespace {
 
+using testing_support::Downloaded;
 using testing_support::Eventually;
+using testing_support::Filed;
 using testing_support::FtpTestServer;
+using testing_support::kUudd0800;
+using testing_support::kUudd0830;
+using testing_support::kUuee0800;
+using testing_support::kUuee0830;
 using testing_support::ProcessResult;
 using testing_support::RunExecutable;
 using testing_support::ServerProcess;
 using testing_support::TemporaryFolder;
 
-const std::string kUuee0800 = "2020/09/14 08:00\nUUEE 140800Z 18003MPS CAVOK 15/08 Q1015 NOSIG\n";
-const std::string kUudd0800 = "2020/09/14 08:00\nUUDD 140800Z 00000MPS 9999 SCT030 14/09 Q1016\n";
-const std::string kUuee0830 = "2020/09/14 08:30\nUUEE 140830Z 18004MPS CAVOK 16/08 Q1015 NOSIG\n";
-const std::string kUudd0830 = "2020/09/14 08:30\nUUDD 140830Z 00000MPS 9999 SCT030 15/09 Q1016\n";
-
-// Reports as an airport file holds them: CR LF line ends.
-std::string Filed(const std::string& served) {
-  std::string filed;
-  for (char byte : served) {
-    if (byte == '\n')
-      filed += '\r';
-    filed += byte;
-  }
-  return filed;
-}
-
 TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
-  ASSERT_TRUE(FtpTestServer::Available()) << "pyftpdlib is missing: run scripts/install-deps.sh";
+  SQV64_NEED_FTP_TEST_SERVER();
   TemporaryFolder served;
   const std::string stations = "data/observations/metar/stations/";
-  served.Write(stations + "UUEE.TXT", kUuee0800);
-  served.Write(stations + "UUDD.TXT", kUudd0800);
+  served.Write(stations + "UUEE.TXT", Downloaded({kUuee0800}));
+  served.Write(stations + "UUDD.TXT", Downloaded({kUudd0800}));
   served.Write(stations + "KJFK.TXT", "2020/09/14 08:00\nKJFK 140800Z 00000KT 10SM CLR\n");
-  served.Write("data/observations/metar/cycles/06Z.TXT", kUuee0800);
+  served.Write("data/observations/metar/cycles/06Z.TXT", Downloaded({kUuee0800}));
   FtpTestServer ftp(served.path());
   ASSERT_NE(ftp.port(), 0) << "the FTP server did not start";
 
@@ -61,30 +52,30 @@ TEST(WeatherEndToEnd, AirportsAddedByAClientAreCollectedOnce) {
   EXPECT_EQ(folder.Read("metar/metar.ini"), settings);
   client.Run("test", "SetArpt", "UUEEUUDD");
 
-  // A settings-timer run 5 s later, the first station run 5 s after that.
-  auto collected = [&] {
-    return folder.Read("metar/uuee.txt") == Filed(kUuee0800) &&
-           folder.Read("metar/uudd.txt") == Filed(kUudd0800);
-  };
-  ASSERT_TRUE(Eventually(collected, std::chrono::seconds(40)))
-      << "uuee.txt: " << folder.Read("metar/uuee.txt")
-      << "\nuudd.txt: " << folder.Read("metar/uudd.txt");
+  // A settings-timer run 5 s later, the first station run 5 s after that;
+  // the run is over once its session ended.
+  ASSERT_TRUE(Eventually([&] { return ftp.ClosedSessions() == 1; }, std::chrono::seconds(40)))
+      << "FTP server: " << testing::PrintToString(ftp.Events())
+      << "\nserver output: " << server.Output();
+  EXPECT_EQ(folder.Read("metar/uuee.txt"), Filed({kUuee0800}));
+  EXPECT_EQ(folder.Read("metar/uudd.txt"), Filed({kUudd0800}));
   EXPECT_FALSE(folder.Exists("metar/kjfk.txt"));
 
   std::string airports = client.Run("test", "GetArpt").bytes;
   EXPECT_TRUE(airports == "uueeuudd" || airports == "uudduuee") << airports;
-  EXPECT_EQ(client.Run("test", "File copying from server metar\\uuee.txt").bytes, Filed(kUuee0800));
+  EXPECT_EQ(client.Run("test", "File copying from server metar\\uuee.txt").bytes,
+            Filed({kUuee0800}));
 
   // A new report for UUDD, and a run started anew by adding an airport that
   // is already there: only the new report arrives, nothing twice, and the
   // reports already filed stay.
-  served.Write(stations + "UUDD.TXT", kUudd0800 + "\n" + kUudd0830);
+  served.Write(stations + "UUDD.TXT", Downloaded({kUudd0800, kUudd0830}));
   client.Run("test", "SetArpt", "UUEE");
-  EXPECT_TRUE(
-      Eventually([&] { return folder.Read("metar/uudd.txt") == Filed(kUudd0800 + kUudd0830); },
-                 std::chrono::seconds(40)))
-      << folder.Read("metar/uudd.txt");
-  EXPECT_EQ(folder.Read("metar/uuee.txt"), Filed(kUuee0800));
+  ASSERT_TRUE(Eventually([&] { return ftp.ClosedSessions() == 2; }, std::chrono::seconds(40)))
+      << "FTP server: " << testing::PrintToString(ftp.Events())
+      << "\nserver output: " << server.Output();
+  EXPECT_EQ(folder.Read("metar/uudd.txt"), Filed({kUudd0800, kUudd0830}));
+  EXPECT_EQ(folder.Read("metar/uuee.txt"), Filed({kUuee0800}));
 
   client.Run("test", "DelArpt", "UUDD");
   EXPECT_FALSE(folder.Exists("metar/uudd.txt"));
@@ -117,10 +108,10 @@ ProcessResult Status(std::uint16_t port, bool json) {
 }
 
 TEST(WeatherEndToEnd, AWeatherServerThatGoesAwayAndComesBackIsLoggedOnceEachWay) {
-  ASSERT_TRUE(FtpTestServer::Available()) << "pyftpdlib is missing: run scripts/install-deps.sh";
+  SQV64_NEED_FTP_TEST_SERVER();
   TemporaryFolder served;
   const std::string stations = "data/observations/metar/stations/";
-  served.Write(stations + "UUEE.TXT", kUuee0800);
+  served.Write(stations + "UUEE.TXT", Downloaded({kUuee0800}));
   std::optional<FtpTestServer> ftp(std::in_place, served.path());
   ASSERT_NE(ftp->port(), 0) << "the FTP server did not start";
   const std::uint16_t ftp_port = ftp->port();
@@ -132,7 +123,7 @@ TEST(WeatherEndToEnd, AWeatherServerThatGoesAwayAndComesBackIsLoggedOnceEachWay)
       "Dwnld.Type=0\r\nftp.host=127.0.0.1\r\nftp.port=" + std::to_string(ftp_port) + "\r\n";
   client.Run("test", "SetMIni", settings);
   client.Run("test", "SetArpt", "UUEE");
-  ASSERT_TRUE(Eventually([&] { return folder.Read("metar/uuee.txt") == Filed(kUuee0800); },
+  ASSERT_TRUE(Eventually([&] { return folder.Read("metar/uuee.txt") == Filed({kUuee0800}); },
                          std::chrono::seconds(40)))
       << folder.Read("metar/uuee.txt");
   ProcessResult working = Status(server.port(), false);
@@ -165,7 +156,7 @@ TEST(WeatherEndToEnd, AWeatherServerThatGoesAwayAndComesBackIsLoggedOnceEachWay)
       << "no second run";
 
   // Back again, with a new report.
-  served.Write(stations + "UUEE.TXT", kUuee0800 + "\n" + kUuee0830);
+  served.Write(stations + "UUEE.TXT", Downloaded({kUuee0800, kUuee0830}));
   ftp.emplace(served.path(), ftp_port);
   ASSERT_EQ(ftp->port(), ftp_port) << "the FTP server did not start again on its port";
   client.Run("test", "SetMIni", settings);

@@ -1,6 +1,7 @@
 #include "support/server_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,6 +9,8 @@
 
 #include <asio.hpp>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -19,11 +22,17 @@ extern char** environ;
 namespace sqv64::testing_support {
 namespace {
 
-std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
+constexpr const char* kImagePathVariable = "SQV64_IMAGE_PATH";
+
+// This process's environment with `extra` added (replacing variables of the
+// same name) and the variables named in `removed` left out.
+std::vector<std::string> Environment(const std::map<std::string, std::string>& extra,
+                                     const std::set<std::string>& removed) {
   std::vector<std::string> entries;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string text = *entry;
-    if (!extra.contains(text.substr(0, text.find('='))))
+    std::string name = text.substr(0, text.find('='));
+    if (!extra.contains(name) && !removed.contains(name))
       entries.push_back(text);
   }
   for (const auto& [name, value] : extra)
@@ -40,9 +49,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }
 
 pid_t Spawn(const std::string& executable, std::vector<std::string> arguments,
-            const std::map<std::string, std::string>& extra, const std::filesystem::path& output) {
+            const std::map<std::string, std::string>& extra, const std::filesystem::path& output,
+            const std::set<std::string>& removed = {}) {
   arguments.insert(arguments.begin(), executable);
-  std::vector<std::string> environment = Environment(extra);
+  std::vector<std::string> environment = Environment(extra, removed);
   std::vector<char*> argv = Pointers(arguments);
   std::vector<char*> envp = Pointers(environment);
   posix_spawn_file_actions_t actions;
@@ -53,15 +63,41 @@ pid_t Spawn(const std::string& executable, std::vector<std::string> arguments,
   int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0)
-    throw std::runtime_error("cannot start " SQV64_SERVER_EXECUTABLE);
+    throw std::runtime_error("cannot start " + executable);
   return pid;
 }
 
-int Wait(pid_t pid) {
+int ExitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The exit status once `pid` ended within `limit`; nullopt when it is still
+// running then.
+std::optional<int> WaitFor(pid_t pid, std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    int status = 0;
+    pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid)
+      return ExitStatus(status);
+    if (ended < 0 && errno != EINTR)
+      return -1;
+    if (std::chrono::steady_clock::now() > deadline)
+      return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// Waits up to `limit` for `pid`; kills it when it is still running then.
+// The exit status, or nullopt when it had to be killed.
+std::optional<int> WaitOrKill(pid_t pid, std::chrono::milliseconds limit) {
+  if (std::optional<int> status = WaitFor(pid, limit))
+    return status;
+  kill(pid, SIGKILL);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return std::nullopt;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {
@@ -79,17 +115,28 @@ std::uint16_t FreePort() {
   return probe.local_endpoint().port();
 }
 
+std::filesystem::path ServerExecutable() {
+  return SQV64_SERVER_EXECUTABLE;
+}
+
 ProcessResult RunExecutable(const std::string& executable,
                             const std::vector<std::string>& arguments,
-                            const std::map<std::string, std::string>& environment) {
+                            const std::map<std::string, std::string>& environment,
+                            std::chrono::seconds limit) {
   std::filesystem::path output =
       std::filesystem::temp_directory_path() /
       ("sqv64-output-" + std::to_string(getpid()) + "-" +
        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   ProcessResult result;
-  result.exit_status = Wait(Spawn(executable, arguments, environment, output));
+  std::optional<int> status = WaitOrKill(Spawn(executable, arguments, environment, output), limit);
   result.output = ReadAll(output);
   std::filesystem::remove(output);
+  if (!status) {
+    ADD_FAILURE() << executable << " did not end within " << limit.count()
+                  << " s and was killed; its output:\n"
+                  << result.output;
+  }
+  result.exit_status = status.value_or(-1);
   return result;
 }
 
@@ -99,16 +146,25 @@ ProcessResult RunServerExecutable(const std::vector<std::string>& arguments,
 }
 
 ServerProcess::ServerProcess(const std::filesystem::path& folder,
-                             std::map<std::string, std::string> environment)
+                             std::map<std::string, std::string> environment, Start start)
     : folder_(folder), output_path_(folder / ".server-output") {
   port_ = FreePort();
   std::ofstream(folder / "port.txt") << port_ << "\r\n";
-  environment.emplace("SQV64_IMAGE_PATH", (folder / "sqv64").string());
-  pid_ = Spawn(SQV64_SERVER_EXECUTABLE, {}, environment, output_path_);
+  if (start == Start::kImagePath) {
+    environment.emplace(kImagePathVariable, (folder / "sqv64").string());
+    pid_ = Spawn(SQV64_SERVER_EXECUTABLE, {}, environment, output_path_);
+  } else {
+    std::filesystem::path copy = folder / "sqv64";
+    std::filesystem::copy_file(SQV64_SERVER_EXECUTABLE, copy);
+    pid_ = Spawn(copy.string(), {}, environment, output_path_, {kImagePathVariable});
+  }
   ProtocolClient client("127.0.0.1", port_, std::chrono::seconds(2));
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (client.Run("test", "GetOK").bytes != "OK") {
     if (std::chrono::steady_clock::now() > deadline || waitpid(pid_, nullptr, WNOHANG) != 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
       throw std::runtime_error("the server did not start: " + Output());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -119,13 +175,18 @@ ServerProcess::~ServerProcess() {
   Stop();
 }
 
-int ServerProcess::Stop() {
+int ServerProcess::Stop(int signal, std::chrono::seconds limit) {
   if (pid_ < 0)
     return -1;
-  kill(pid_, SIGTERM);
-  int status = Wait(pid_);
+  kill(pid_, signal);
+  std::optional<int> status = WaitOrKill(pid_, limit);
   pid_ = -1;
-  return status;
+  if (!status) {
+    ADD_FAILURE() << "the server did not stop within " << limit.count() << " s of signal " << signal
+                  << " and was killed; its output:\n"
+                  << Output();
+  }
+  return status.value_or(-1);
 }
 
 void ServerProcess::Kill() {

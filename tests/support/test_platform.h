@@ -1,13 +1,17 @@
 // A Platform for tests: the real file system of the machine, with a clock,
-// date formats and network addresses that the test sets.
+// date formats and network addresses that the test sets, and reads that can
+// be made to fail the way a failing disk does.
 //
 // Thread safety: the settable values are guarded, so a test may change them
 // while server threads read them.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
 
 #include "platform/platform.h"
 #include "support/failing_file.h"
@@ -52,6 +56,13 @@ class TestPlatform : public platform::Platform {
     std::lock_guard<std::mutex> lock(mutex_);
     open_fault_ = std::move(fault);
   }
+  // Reads through OpenFile of every file whose path ends with `suffix`
+  // throw IoError once `good_bytes` of it were read.
+  void FailReadsAfter(std::string suffix, std::uint64_t good_bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failing_read_suffix_ = std::move(suffix);
+    good_bytes_ = good_bytes;
+  }
   // Messages written to the system event log, oldest first.
   std::vector<std::string> SystemEventLog() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -70,8 +81,15 @@ class TestPlatform : public platform::Platform {
       return nullptr;
     std::unique_ptr<platform::File> file = real_.OpenFile(path, access, share, creation);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (file == nullptr)
+      return file;
+    if (!failing_read_suffix_.empty() && path.size() >= failing_read_suffix_.size() &&
+        path.compare(path.size() - failing_read_suffix_.size(), std::string::npos,
+                     failing_read_suffix_) == 0) {
+      return std::make_unique<FailingReads>(std::move(file), good_bytes_);
+    }
     auto faults = file_faults_.find(path);
-    if (file == nullptr || faults == file_faults_.end())
+    if (faults == file_faults_.end())
       return file;
     return std::make_unique<FailingFile>(std::move(file), faults->second);
   }
@@ -151,6 +169,31 @@ class TestPlatform : public platform::Platform {
   }
 
  private:
+  // A file whose reads fail after a number of good bytes.
+  class FailingReads final : public platform::File {
+   public:
+    FailingReads(std::unique_ptr<platform::File> file, std::uint64_t good_bytes)
+        : file_(std::move(file)), left_(good_bytes) {}
+    std::size_t Read(void* buffer, std::size_t size) override {
+      if (left_ == 0)
+        throw platform::IoError("I/O error 5");
+      std::size_t read =
+          file_->Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, left_)));
+      left_ -= read;
+      return read;
+    }
+    void Write(const void* data, std::size_t size) override { file_->Write(data, size); }
+    std::uint64_t Size() override { return file_->Size(); }
+    void Seek(std::uint64_t offset) override { file_->Seek(offset); }
+    void SeekToEnd() override { file_->SeekToEnd(); }
+    void Sync() override { file_->Sync(); }
+    void Close() override { file_->Close(); }
+
+   private:
+    std::unique_ptr<platform::File> file_;
+    std::uint64_t left_;
+  };
+
   platform::Platform& real_;
   std::mutex mutex_;
   platform::LocalDateTime local_{"08.12.2020", "9:05:07"};
@@ -162,6 +205,8 @@ class TestPlatform : public platform::Platform {
   std::vector<std::string> event_log_;
   std::map<std::string, FileFaults> file_faults_;
   std::function<bool(const std::string&)> open_fault_;
+  std::string failing_read_suffix_;
+  std::uint64_t good_bytes_ = 0;
 };
 
 }  // namespace sqv64::testing_support

@@ -2,6 +2,7 @@
 
 #include <asio.hpp>
 #include <functional>
+#include <future>
 #include <istream>
 
 #include "text/trim_spaces.h"
@@ -41,15 +42,19 @@ class ScriptedFtpPeer::Server {
   asio::io_context& io() { return io_; }
   std::uint16_t port() const { return acceptor_.local_endpoint().port(); }
 
+  // Returns once the connections are closed.
   void DropConnections() {
-    asio::post(io_, [this] {
+    std::promise<void> closed;
+    asio::post(io_, [this, &closed] {
       for (auto& weak : sessions_) {
         if (auto session = weak.lock()) {
           asio::error_code ignored;
           session->control.close(ignored);
         }
       }
+      closed.set_value();
     });
+    closed.get_future().wait();
   }
 
  private:
@@ -200,7 +205,16 @@ class ScriptedFtpPeer::Server {
         if (error)
           return;
         if (stall) {
+          // Sends nothing; once the client gives the transfer up and closes
+          // the data connection, answers as servers do.
           session->stalled_data = socket;
+          auto byte = std::make_shared<char>();
+          socket->async_read_some(
+              asio::buffer(byte.get(), 1),
+              [this, session, byte](const asio::error_code& closed, std::size_t) {
+                if (closed && closed != asio::error::operation_aborted)
+                  Write(session, "426 Transfer aborted", nullptr);
+              });
           ReadCommand(session);
           return;
         }

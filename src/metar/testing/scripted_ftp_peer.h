@@ -45,12 +45,14 @@ class ScriptedFtpPeer {
                        std::chrono::milliseconds interval = std::chrono::milliseconds(0));
   void SetListing(std::string data);
   void SetFile(std::string name, std::string content);
-  // Data connections are accepted but never send a byte.
+  // Data connections are accepted but never send a byte; when the client
+  // closes one, the peer replies "426".
   void SetStallTransfers(bool stall);
 
   std::vector<std::string> Commands();
   int Connections();
-  // Closes every control connection from the peer's side.
+  // Closes every control connection from the peer's side; returns once
+  // they are closed.
   void DropConnections();
 
  private:

@@ -3,6 +3,7 @@
 // weather side that records what it is asked.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -58,8 +59,10 @@ class RecordingWeather final : public WeatherCommands {
 class TestServer {
  public:
   explicit TestServer(TcpServerOptions options = {})
-      : server_(options,
-                [this](Connection& connection) { return TCPServerExecute(connection, context_); }) {
+      : server_(options, [this](Connection& connection) {
+          ++connections_;
+          return TCPServerExecute(connection, context_);
+        }) {
     server_.Start(0);
   }
 
@@ -71,6 +74,8 @@ class TestServer {
   TestPlatform& platform() { return platform_; }
   RecordingWeather& weather() { return weather_; }
   TcpServer& server() { return server_; }
+  // How many connections the server has begun to serve.
+  int Connections() const { return connections_; }
 
  private:
   TestPlatform platform_;
@@ -79,6 +84,7 @@ class TestServer {
   EventLog log_{folder_};
   RecordingWeather weather_;
   CommandContext context_{folder_, log_, weather_};
+  std::atomic<int> connections_{0};
   TcpServer server_;
 };
 
