@@ -193,7 +193,9 @@ void ServerProcess::Kill() {
   if (pid_ < 0)
     return;
   kill(pid_, SIGKILL);
-  Wait(pid_);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
   pid_ = -1;
 }
 
