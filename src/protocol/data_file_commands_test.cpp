@@ -97,7 +97,8 @@ TEST_F(DataFileCommandsTest, AFetchWhoseReadFailsEndsWithAResetOnceBytesWentOut)
   } cases[] = {{0, End::kClosed}, {1 << 20, End::kReset}, {(3 << 20) - 1, End::kReset}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.good_bytes);
-    server_.platform().FailReadsAfter("failing.quv", c.good_bytes);
+    server_.platform().SetFileFaults(server_.store().ServerPath() + "failing.quv",
+                                     {.fail_after = c.good_bytes});
     ProtocolReply reply = Run(kCopy + "failing.quv");
     EXPECT_EQ(reply.end, c.end) << reply.error;
     EXPECT_LE(reply.bytes.size(), c.good_bytes);

@@ -56,13 +56,6 @@ class TestPlatform : public platform::Platform {
     std::lock_guard<std::mutex> lock(mutex_);
     open_fault_ = std::move(fault);
   }
-  // Reads through OpenFile of every file whose path ends with `suffix`
-  // throw IoError once `good_bytes` of it were read.
-  void FailReadsAfter(std::string suffix, std::uint64_t good_bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failing_read_suffix_ = std::move(suffix);
-    good_bytes_ = good_bytes;
-  }
   // Messages written to the system event log, oldest first.
   std::vector<std::string> SystemEventLog() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -81,15 +74,8 @@ class TestPlatform : public platform::Platform {
       return nullptr;
     std::unique_ptr<platform::File> file = real_.OpenFile(path, access, share, creation);
     std::lock_guard<std::mutex> lock(mutex_);
-    if (file == nullptr)
-      return file;
-    if (!failing_read_suffix_.empty() && path.size() >= failing_read_suffix_.size() &&
-        path.compare(path.size() - failing_read_suffix_.size(), std::string::npos,
-                     failing_read_suffix_) == 0) {
-      return std::make_unique<FailingReads>(std::move(file), good_bytes_);
-    }
     auto faults = file_faults_.find(path);
-    if (faults == file_faults_.end())
+    if (file == nullptr || faults == file_faults_.end())
       return file;
     return std::make_unique<FailingFile>(std::move(file), faults->second);
   }
@@ -169,31 +155,6 @@ class TestPlatform : public platform::Platform {
   }
 
  private:
-  // A file whose reads fail after a number of good bytes.
-  class FailingReads final : public platform::File {
-   public:
-    FailingReads(std::unique_ptr<platform::File> file, std::uint64_t good_bytes)
-        : file_(std::move(file)), left_(good_bytes) {}
-    std::size_t Read(void* buffer, std::size_t size) override {
-      if (left_ == 0)
-        throw platform::IoError("I/O error 5");
-      std::size_t read =
-          file_->Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, left_)));
-      left_ -= read;
-      return read;
-    }
-    void Write(const void* data, std::size_t size) override { file_->Write(data, size); }
-    std::uint64_t Size() override { return file_->Size(); }
-    void Seek(std::uint64_t offset) override { file_->Seek(offset); }
-    void SeekToEnd() override { file_->SeekToEnd(); }
-    void Sync() override { file_->Sync(); }
-    void Close() override { file_->Close(); }
-
-   private:
-    std::unique_ptr<platform::File> file_;
-    std::uint64_t left_;
-  };
-
   platform::Platform& real_;
   std::mutex mutex_;
   platform::LocalDateTime local_{"08.12.2020", "9:05:07"};
@@ -205,8 +166,6 @@ class TestPlatform : public platform::Platform {
   std::vector<std::string> event_log_;
   std::map<std::string, FileFaults> file_faults_;
   std::function<bool(const std::string&)> open_fault_;
-  std::string failing_read_suffix_;
-  std::uint64_t good_bytes_ = 0;
 };
 
 }  // namespace sqv64::testing_support
