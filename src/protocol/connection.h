@@ -62,13 +62,16 @@ class Connection {
   void Abort();
 
   // Runs `work` on the blocking-work threads and resumes with its result (or
-  // its exception) on this connection's executor.
+  // its exception) on this connection's executor. Work once started runs to
+  // its end: a cancellation of the awaiting operation (the other half of a
+  // receive-while-writing failing) is not passed on to the blocking thread,
+  // whose state it would touch from this one.
   template <typename Work>
   asio::awaitable<std::invoke_result_t<Work>> Blocking(Work work) {
     using Result = std::invoke_result_t<Work>;
     co_return co_await asio::co_spawn(
         blocking_executor_, [&work]() -> asio::awaitable<Result> { co_return work(); },
-        asio::use_awaitable);
+        asio::bind_cancellation_slot(asio::cancellation_slot(), asio::use_awaitable));
   }
 
   asio::any_io_executor executor() { return socket_.get_executor(); }
