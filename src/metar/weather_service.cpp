@@ -35,8 +35,7 @@ WeatherService::WeatherService(const WorkingFolder& folder)
     : WeatherService(folder, WeatherServiceOptions{}) {}
 
 WeatherService::WeatherService(const WorkingFolder& folder, WeatherServiceOptions options)
-    : folder_(folder),
-      own_clock_(std::make_unique<SteadyTimerClock>()),
+    : own_clock_(std::make_unique<SteadyTimerClock>()),
       options_(WithDefaults(folder, std::move(options), *own_clock_)),
       own_log_(options_.event_log ? nullptr : std::make_unique<EventLog>(folder)),
       health_([this](const std::string& text) {

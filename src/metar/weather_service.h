@@ -111,7 +111,6 @@ class WeatherService {
   WeatherServiceStatus Status();
 
  private:
-  const WorkingFolder& folder_;
   std::unique_ptr<TimerClock> own_clock_;
   WeatherServiceOptions options_;
   std::unique_ptr<EventLog> own_log_;
